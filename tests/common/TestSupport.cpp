@@ -1,0 +1,99 @@
+#include "common/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <cmath>
+#include <cstdlib>
+
+QString SourceDir() { return QStringLiteral(QUILLOMAR_SOURCE_DIR); }
+
+QString FixturePath(const QString& name) { return SourceDir() + QStringLiteral("/tests/fixtures/") + name; }
+
+QString BinaryDir() { return qEnvironmentVariable("QUILLOMAR_BINARY_DIR"); }
+
+QString SystemPython() { return QStringLiteral("/usr/bin/python3"); }
+
+ProcessResult RunProgram(const QString& program, const QStringList& args, int timeoutMs) {
+  QProcess process;
+  process.start(program, args);
+  ProcessResult result;
+  if (!process.waitForStarted(timeoutMs)) {
+    result.Err = process.errorString().toUtf8();
+    return result;
+  }
+  process.closeWriteChannel();
+  process.waitForFinished(timeoutMs);
+  result.Out = process.readAllStandardOutput();
+  result.Err = process.readAllStandardError();
+  result.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  return result;
+}
+
+ProcessResult RunPython(const QString& script, const QStringList& args) {
+  return RunProgram(SystemPython(), QStringList{QStringLiteral("-c"), script} + args);
+}
+
+QImage DecodeWithPillow(const QString& path, QString* error) {
+  static const char kScript[] =
+      "import sys\n"
+      "from PIL import Image\n"
+      "im = Image.open(sys.argv[1])\n"
+      "im.load()\n"
+      "rgb = im.convert('RGB')\n"
+      "sys.stdout.buffer.write(b'%d %d\\n' % rgb.size)\n"
+      "sys.stdout.buffer.write(rgb.tobytes())\n";
+  const ProcessResult r = RunPython(QString::fromLatin1(kScript), {path});
+  if (r.ExitCode != 0) {
+    if (error) *error = QString::fromUtf8(r.Err);
+    return {};
+  }
+  const int eol = r.Out.indexOf('\n');
+  const QList<QByteArray> size = r.Out.left(eol).split(' ');
+  if (eol < 0 || size.size() != 2) {
+    if (error) *error = QStringLiteral("unexpected output from Pillow");
+    return {};
+  }
+  const int w = size[0].toInt();
+  const int h = size[1].toInt();
+  if (r.Out.size() - eol - 1 != qsizetype(w) * h * 3) {
+    if (error) *error = QStringLiteral("short output from Pillow");
+    return {};
+  }
+  QImage image(w, h, QImage::Format_RGB888);
+  const char* src = r.Out.constData() + eol + 1;
+  for (int y = 0; y < h; ++y) memcpy(image.scanLine(y), src + qsizetype(y) * w * 3, size_t(w) * 3);
+  return image;
+}
+
+int MaxChannelDifference(const QImage& a, const QImage& b) {
+  if (a.isNull() || b.isNull() || a.size() != b.size()) return -1;
+  const QImage ra = a.convertToFormat(QImage::Format_RGB888);
+  const QImage rb = b.convertToFormat(QImage::Format_RGB888);
+  int worst = 0;
+  for (int y = 0; y < ra.height(); ++y) {
+    const uchar* pa = ra.constScanLine(y);
+    const uchar* pb = rb.constScanLine(y);
+    for (int x = 0; x < ra.width() * 3; ++x) worst = std::max(worst, std::abs(pa[x] - pb[x]));
+  }
+  return worst;
+}
+
+QImage MakeTestPicture(int width, int height) {
+  QImage image(width, height, QImage::Format_BGR888);
+  for (int y = 0; y < height; ++y) {
+    uchar* p = image.scanLine(y);
+    for (int x = 0; x < width; ++x) {
+      const double fx = double(x) / std::max(1, width - 1);
+      const double fy = double(y) / std::max(1, height - 1);
+      const int detail = ((x * 7 + y * 13) % 17) - 8;
+      const int r = int(255 * fx) + detail;
+      const int g = int(255 * fy) - detail;
+      const int b = int(127 + 120 * std::sin(6.28318 * (fx + fy)));
+      p[3 * x + 0] = uchar(std::clamp(b, 0, 255));
+      p[3 * x + 1] = uchar(std::clamp(g, 0, 255));
+      p[3 * x + 2] = uchar(std::clamp(r, 0, 255));
+    }
+  }
+  return image;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+// Helpers shared by the tests.
+
+// Folders of the source tree, its test fixtures and the build tree.
+QString SourceDir();
+QString FixturePath(const QString& name);
+QString BinaryDir();
+
+// The system's Python, which has Pillow (python3-pil); the user's own python3 may not.
+QString SystemPython();
+
+struct ProcessResult {
+  int ExitCode = -1;
+  QByteArray Out;
+  QByteArray Err;
+};
+
+// Runs a program and waits for it (up to timeoutMs).
+ProcessResult RunProgram(const QString& program, const QStringList& args, int timeoutMs = 120000);
+
+// Runs a Python script with the system Python; args become sys.argv[1:].
+ProcessResult RunPython(const QString& script, const QStringList& args = {});
+
+// Decodes a file with Pillow, independently of our codecs, as 24-bit RGB (Format_RGB888).
+// Returns a null image when Pillow cannot read the file; *error then holds its message.
+QImage DecodeWithPillow(const QString& path, QString* error = nullptr);
+
+// Largest difference of one colour channel between two pictures, compared as RGB; -1 when
+// their sizes differ or either is null.
+int MaxChannelDifference(const QImage& a, const QImage& b);
+
+// A deterministic photo-like test picture (smooth gradients with fine detail) in
+// Format_BGR888.
+QImage MakeTestPicture(int width, int height);
