@@ -1,0 +1,20 @@
+#pragma once
+
+#include "imaging/Picture.h"
+
+// Resizing the working picture. W and H are pixels; align, valign, type and filter are list
+// indices as the settings hold them (-1 when nothing is selected).
+
+// Changes the canvas to width x height without scaling. align: 0 left, 1 centre, 2 right;
+// valign: 0 top, 1 middle, 2 bottom. New areas are white and opaque. False (picture untouched)
+// when width or height is below 2, or when the library fails.
+bool CutToSize(Picture& picture, int width, int height, int align, int valign);
+
+// Resamples the picture to the size that the resize type derives from the width x height box
+// (0 both, 1 height keeping the aspect, 2 width keeping the aspect, 3 inside the box keeping
+// the aspect) with the filter number. False when width or height is below 2 or on failure.
+bool FillToSize(Picture& picture, int width, int height, int type, int filter);
+
+// Changes the resolution to newDpi dots per inch keeping the physical size (the picture is
+// resampled). Nothing happens when the picture's resolution is unknown (0).
+void ChangeDpi(Picture& picture, int newDpi);
