@@ -3,7 +3,8 @@
 // usage: bench_color_reduce [PHOTO] [COLORS]
 // PHOTO defaults to the first picture of /tmp/qbench/photos; it is scaled to 6000 x 4000 so
 // that every run measures the same amount of work. Without a photo, a synthetic photo-like
-// picture is used. Prints the best of three runs in milliseconds.
+// picture is used. Prints the best of three runs in milliseconds, wall-clock and processor time
+// (the latter is the better figure on a busy machine).
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 #include "imaging/ColorReduce.h"
 #include "imaging/PictureIO.h"
@@ -65,17 +67,22 @@ int main(int argc, char** argv) {
   }
 
   qint64 best = -1;
+  double bestCpu = -1;
   int paletteSize = 0;
   for (int run = 0; run < 3; ++run) {
     QElapsedTimer timer;
     timer.start();
+    const std::clock_t cpuStart = std::clock();
     const QImage reduced = ReduceColors(source, colors, true);
     const qint64 ms = timer.elapsed();
+    const double cpu = double(std::clock() - cpuStart) * 1000.0 / CLOCKS_PER_SEC;
+    if (bestCpu < 0 || cpu < bestCpu) bestCpu = cpu;
     paletteSize = reduced.colorCount();
     if (best < 0 || ms < best) best = ms;
   }
   QTextStream(stdout) << "bench_color_reduce " << path << " " << source.width() << "x"
                       << source.height() << " to " << colors << " colours (palette "
-                      << paletteSize << "): " << best << " ms\n";
+                      << paletteSize << "): " << best << " ms (processor time " << qRound(bestCpu)
+                      << " ms)\n";
   return 0;
 }

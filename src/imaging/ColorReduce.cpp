@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -85,17 +86,124 @@ struct LiqDeleter {
   void operator()(liq_attr* p) const { liq_attr_destroy(p); }
   void operator()(liq_image* p) const { liq_image_destroy(p); }
   void operator()(liq_result* p) const { liq_result_destroy(p); }
+  void operator()(liq_histogram* p) const { liq_histogram_destroy(p); }
 };
 template <typename T>
 using LiqPtr = std::unique_ptr<T, LiqDeleter>;
 
-// Rows handed to libimagequant on request: each BGR row is turned into RGBA in a buffer of the
-// caller (libimagequant may ask for a row more than once and from several threads; each call
-// writes only its own output row).
-void BgrRowToRgba(liq_color rowOut[], int row, int width, void* userInfo) {
-  const QImage& bgr = *static_cast<const QImage*>(userInfo);
-  const uchar* src = bgr.constScanLine(row);
-  for (int x = 0; x < width; ++x, src += 3) rowOut[x] = liq_color{src[2], src[1], src[0], 255};
+// Palette entries as plain RGB, for the remapping below.
+struct Rgb {
+  int R, G, B;
+};
+
+// Nearest palette entry of a colour, remembered per cell of 4 x 4 x 4 colour values (the colour
+// at the cell's centre stands for the cell): one table look-up per pixel instead of a search of
+// the palette. The choice is off by at most two levels per channel from the true nearest entry,
+// which error diffusion then spreads like any other remainder.
+class NearestCache {
+ public:
+  explicit NearestCache(const std::vector<Rgb>& palette)
+      : Palette(palette), Cells(std::size_t(1) << 18, kUnknown) {}
+
+  int IndexOf(int r, int g, int b) {
+    const std::size_t cell = std::size_t(r >> 2) << 12 | std::size_t(g >> 2) << 6 | (b >> 2);
+    std::uint16_t& index = Cells[cell];
+    if (index == kUnknown) index = std::uint16_t(Search((r & ~3) + 2, (g & ~3) + 2, (b & ~3) + 2));
+    return index;
+  }
+
+ private:
+  static constexpr std::uint16_t kUnknown = 0xFFFF;
+  int Search(int r, int g, int b) const {
+    int best = 0;
+    int bestDistance = 1 << 30;
+    for (int i = 0; i < int(Palette.size()); ++i) {
+      const int dr = r - Palette[i].R, dg = g - Palette[i].G, db = b - Palette[i].B;
+      const int distance = dr * dr + dg * dg + db * db;
+      if (distance < bestDistance) {
+        bestDistance = distance;
+        best = i;
+      }
+    }
+    return best;
+  }
+  const std::vector<Rgb>& Palette;
+  std::vector<std::uint16_t> Cells;
+};
+
+inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+
+// Maps every pixel to the nearest palette entry.
+void RemapNearest(const QImage& bgr, const std::vector<Rgb>& palette, QImage& indexed) {
+  NearestCache cache(palette);
+  for (int y = 0; y < bgr.height(); ++y) {
+    const uchar* src = bgr.constScanLine(y);
+    uchar* dst = indexed.scanLine(y);
+    for (int x = 0; x < bgr.width(); ++x, src += 3)
+      dst[x] = uchar(cache.IndexOf(src[2], src[1], src[0]));
+  }
+}
+
+// Maps every pixel to the palette with Floyd-Steinberg error diffusion, in serpentine order
+// (each row runs the other way than the one before, which avoids the diagonal drift of
+// one-way scanning). Errors are kept in sixteenths.
+void RemapFloydSteinberg(const QImage& bgr, const std::vector<Rgb>& palette, QImage& indexed) {
+  NearestCache cache(palette);
+  const int width = bgr.width();
+  // Error rows with one cell of margin on each side, three channels per pixel.
+  std::vector<int> current(std::size_t(width + 2) * 3, 0);
+  std::vector<int> next(std::size_t(width + 2) * 3, 0);
+  for (int y = 0; y < bgr.height(); ++y) {
+    const uchar* src = bgr.constScanLine(y);
+    uchar* dst = indexed.scanLine(y);
+    const bool leftToRight = (y & 1) == 0;
+    const int step = leftToRight ? 1 : -1;
+    std::fill(next.begin(), next.end(), 0);
+    for (int i = 0; i < width; ++i) {
+      const int x = leftToRight ? i : width - 1 - i;
+      int* here = &current[std::size_t(x + 1) * 3];
+      const int r = Clamp255(src[3 * x + 2] + ((here[0] + 8) >> 4));
+      const int g = Clamp255(src[3 * x + 1] + ((here[1] + 8) >> 4));
+      const int b = Clamp255(src[3 * x + 0] + ((here[2] + 8) >> 4));
+      const int index = cache.IndexOf(r, g, b);
+      dst[x] = uchar(index);
+      const int error[3] = {r - palette[std::size_t(index)].R, g - palette[std::size_t(index)].G,
+                            b - palette[std::size_t(index)].B};
+      int* ahead = here + 3 * step;
+      int* below = &next[std::size_t(x + 1) * 3];
+      int* belowBehind = below - 3 * step;
+      int* belowAhead = below + 3 * step;
+      for (int c = 0; c < 3; ++c) {
+        ahead[c] += error[c] * 7;
+        belowBehind[c] += error[c] * 3;
+        below[c] += error[c] * 5;
+        belowAhead[c] += error[c];
+      }
+    }
+    std::swap(current, next);
+  }
+}
+
+// Up to about a million pixels of the picture, taken on a regular grid (shifted from row to
+// row), as RGBA for libimagequant's histogram: the palette of a photo is found as well from a
+// sample as from every pixel, in a fraction of the time.
+std::vector<liq_color> SampleForHistogram(const QImage& bgr, int& sampleWidth, int& sampleHeight) {
+  const double pixels = double(bgr.width()) * bgr.height();
+  const int stride = std::max(1, int(std::ceil(std::sqrt(pixels / (1 << 20)))));
+  sampleWidth = std::max(1, bgr.width() / stride);
+  sampleHeight = std::max(1, bgr.height() / stride);
+  std::vector<liq_color> sample(std::size_t(sampleWidth) * std::size_t(sampleHeight));
+  liq_color* out = sample.data();
+  for (int sy = 0; sy < sampleHeight; ++sy) {
+    const int y = std::min(bgr.height() - 1, sy * stride + (sy * 7) % stride);
+    const uchar* src = bgr.constScanLine(y);
+    const int shift = (sy * 3) % stride;
+    for (int sx = 0; sx < sampleWidth; ++sx) {
+      const uchar* p = src + 3 * std::min(bgr.width() - 1, sx * stride + shift);
+      *out++ = liq_color{p[2], p[1], p[0], 255};
+    }
+  }
+  return sample;
 }
 
 QString LiqErrorText(liq_error error) {
@@ -129,36 +237,41 @@ QImage ReduceColors(const QImage& picture, int colors, bool dither) {
 
   if (QImage exact = ExactPalette(bgr, colors); !exact.isNull()) return exact;
 
+  // libimagequant chooses the palette from a sample of the picture; the pixels are then mapped
+  // here, which is several times faster than libimagequant's own remapping of a whole photo.
   LiqPtr<liq_attr> attr(liq_attr_create());
   if (!attr) throw PictureError(LiqErrorText(LIQ_OUT_OF_MEMORY));
   liq_set_max_colors(attr.get(), colors);
-  // Speed 8 samples the picture's colours instead of weighing every pixel: on photos the palette
-  // is nearly as good and the quantisation several times faster.
-  liq_set_speed(attr.get(), 8);
-
-  LiqPtr<liq_image> image(liq_image_create_custom(attr.get(), BgrRowToRgba,
-                                                  const_cast<QImage*>(&bgr), bgr.width(),
-                                                  bgr.height(), 0.0));
-  if (!image) throw PictureError(LiqErrorText(LIQ_OUT_OF_MEMORY));
-
+  int sampleWidth = 0, sampleHeight = 0;
+  std::vector<liq_color> sample = SampleForHistogram(bgr, sampleWidth, sampleHeight);
+  LiqPtr<liq_image> image(
+      liq_image_create_rgba(attr.get(), sample.data(), sampleWidth, sampleHeight, 0.0));
+  LiqPtr<liq_histogram> histogram(liq_histogram_create(attr.get()));
+  if (!image || !histogram) throw PictureError(LiqErrorText(LIQ_OUT_OF_MEMORY));
+  if (const liq_error error = liq_histogram_add_image(histogram.get(), attr.get(), image.get());
+      error != LIQ_OK)
+    throw PictureError(LiqErrorText(error));
   liq_result* rawResult = nullptr;
-  if (const liq_error error = liq_image_quantize(image.get(), attr.get(), &rawResult);
+  if (const liq_error error = liq_histogram_quantize(histogram.get(), attr.get(), &rawResult);
       error != LIQ_OK)
     throw PictureError(LiqErrorText(error));
   LiqPtr<liq_result> result(rawResult);
-  liq_set_dithering_level(result.get(), dither ? 1.0f : 0.0f);
+
+  const liq_palette* liqPalette = liq_get_palette(result.get());
+  std::vector<Rgb> palette;
+  QList<QRgb> table;
+  for (unsigned i = 0; i < liqPalette->count; ++i) {
+    const liq_color& c = liqPalette->entries[i];
+    palette.push_back(Rgb{c.r, c.g, c.b});
+    table.append(qRgb(c.r, c.g, c.b));
+  }
+  if (palette.empty()) throw PictureError(LiqErrorText(LIQ_VALUE_OUT_OF_RANGE));
 
   QImage indexed = NewPictureImage(bgr.width(), bgr.height(), QImage::Format_Indexed8);
-  std::vector<unsigned char*> rows(std::size_t(bgr.height()));
-  for (int y = 0; y < bgr.height(); ++y) rows[std::size_t(y)] = indexed.scanLine(y);
-  if (const liq_error error = liq_write_remapped_image_rows(result.get(), image.get(), rows.data());
-      error != LIQ_OK)
-    throw PictureError(LiqErrorText(error));
-
-  const liq_palette* palette = liq_get_palette(result.get());
-  QList<QRgb> table;
-  for (unsigned i = 0; i < palette->count; ++i)
-    table.append(qRgb(palette->entries[i].r, palette->entries[i].g, palette->entries[i].b));
+  if (dither)
+    RemapFloydSteinberg(bgr, palette, indexed);
+  else
+    RemapNearest(bgr, palette, indexed);
   indexed.setColorTable(table);
   indexed.setDotsPerMeterX(picture.dotsPerMeterX());
   indexed.setDotsPerMeterY(picture.dotsPerMeterY());
