@@ -2,9 +2,63 @@
 
 #include <QFileInfo>
 
-// Not built yet: the name stays as it was.
-QString MakeNewName(const QString&, const QString& fileName, int) {
-  return QFileInfo(fileName).fileName();
+namespace {
+
+// The counter in decimal with at least `digits` digits, zero-padded after any minus sign.
+QString PaddedCounter(int counter, int digits) {
+  const QString magnitude = QString::number(qAbs(qint64(counter)));
+  const QString padded = magnitude.rightJustified(digits - (counter < 0 ? 1 : 0), QLatin1Char('0'));
+  return counter < 0 ? QLatin1Char('-') + padded : padded;
+}
+
+// The date and time macros in the order they are expanded, with the pattern each writes. The
+// patterns use "_" where the usual date and time separators would stand.
+struct DateTimeMacro {
+  const char* Macro;
+  const char* Format;  // QDateTime::toString format
+  bool IsDate;
+};
+constexpr DateTimeMacro kDateTimeMacros[] = {
+    {"{DATE:YY_MM_DD}", "dd_MM_yy", true},     {"{DATE:YYYY_MM_DD}", "yyyy_MM_dd_", true},
+    {"{DATE:YYMMDD}", "yyMMdd", true},         {"{DATE:YYYYMMDD}", "yyyyMMdd", true},
+    {"{TIME:hh_mm}", "HH_mm", false},          {"{TIME:hh_mm_ss}", "HH_mm_ss", false},
+    {"{TIME:hhmm}", "HHmm", false},            {"{TIME:hhmmss}", "HHmmss", false},
+};
+
+}  // namespace
+
+QString MakeNewName(const QString& nameTemplate, const QString& fileName, int counter) {
+  return MakeNewName(nameTemplate, fileName, counter, QDateTime::currentDateTime());
+}
+
+QString MakeNewName(const QString& nameTemplate, const QString& fileName, int counter,
+                    const QDateTime& now) {
+  const QString name = QFileInfo(fileName).fileName();
+  if (nameTemplate.isEmpty()) return name;
+
+  // The extension is everything from the last dot on, dot included.
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+  const QString ext = dot >= 0 ? name.mid(dot) : QString();
+  const QString base = dot >= 0 ? name.left(dot) : name;
+
+  QString result = ReplaceAll(nameTemplate, QStringLiteral("{filename}"), base);
+  result = ReplaceAll(result, QStringLiteral("{ext}"), ext.mid(1));
+
+  const qsizetype firstHash = result.indexOf(QLatin1Char('#'));
+  if (firstHash >= 0) {
+    qsizetype run = 0;
+    while (firstHash + run < result.size() && result[firstHash + run] == QLatin1Char('#')) ++run;
+    result = ReplaceAll(result, QString(run, QLatin1Char('#')), PaddedCounter(counter, int(run)));
+  }
+
+  for (const DateTimeMacro& macro : kDateTimeMacros) {
+    const QString key = QString::fromLatin1(macro.Macro);
+    if (!result.contains(key)) continue;
+    const QString format = QString::fromLatin1(macro.Format);
+    const QString text = macro.IsDate ? now.date().toString(format) : now.time().toString(format);
+    result = ReplaceAll(result, key, text);
+  }
+  return result + ext;
 }
 
 QString ReplaceAll(const QString& text, const QString& pattern, const QString& replacement) {
