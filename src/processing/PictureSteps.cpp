@@ -1,0 +1,61 @@
+#include "processing/PictureSteps.h"
+
+#include <exception>
+
+#include "processing/OutputFormats.h"
+#include "transforms/ResizeGeometry.h"
+
+WatermarkFont WatermarkFontOf(const JobSettings& settings) {
+  WatermarkFont font;
+  font.Name = settings.Text(JobField::FontName);
+  font.Size = settings.Int(JobField::FontSize);
+  font.Color = settings.Int(JobField::FontColor);
+  font.CharSet = settings.Int(JobField::FontCharSet);
+  font.Style = settings.Int(JobField::FontStyle);
+  font.Pitch = settings.Int(JobField::FontPitch);
+  return font;
+}
+
+void PrepareWorkingPicture(Picture& picture, const JobSettings& settings) {
+  if (settings.On(JobField::RemoveExif)) picture.Params.ClearMetadata();
+  if (settings.On(JobField::ChangeDPI)) ChangeDpi(picture, settings.Int(JobField::NewDPI));
+}
+
+void ResizeAndWatermark(Picture& picture, const JobSettings& settings, const QString& sourcePath,
+                        const DetailsSink& details) {
+  try {
+    if (settings.On(JobField::ResizeChecked)) {
+      details(QStringLiteral("Resizing output file ..."), true);
+      const int width = settings.Int(JobField::RsWidth);
+      const int height = settings.Int(JobField::RsHeight);
+      if (settings.Int(JobField::RsMode) != 0)
+        FillToSize(picture, width, height, settings.Int(JobField::RsType),
+                   settings.Int(JobField::Filter));
+      else
+        CutToSize(picture, width, height, settings.Int(JobField::RsAlign),
+                  settings.Int(JobField::RsValign));
+      details(QStringLiteral("Picture resized sucessfully ..."), false);
+    }
+    if (settings.On(JobField::WatermarkChecked)) {
+      details(QStringLiteral("add watermark to output file ..."), false);
+      if (settings.Int(JobField::WmType) != 0)
+        AddImageWatermark(picture, settings.Text(JobField::WmImage));
+      else
+        AddTextWatermark(picture, settings.Text(JobField::WmText), settings.Int(JobField::WmTrans),
+                         settings.Int(JobField::WmAngle), settings.Int(JobField::WmPosit),
+                         WatermarkFontOf(settings), sourcePath);
+      details(QStringLiteral("watermark adding sucessfully ..."), false);
+    }
+  } catch (const std::exception&) {
+    // The picture is written in whatever state the failed step left it.
+  }
+}
+
+bool ApplyOutputOptions(Picture& picture, int sourceType, int targetType,
+                        const JobSettings& settings, const DetailsSink& details) {
+  if (sourceType == targetType && settings.On(JobField::KeepQuality)) return false;
+  const bool changed = ApplyColorDepth(picture, settings);
+  details(QStringLiteral("Converting colors ..."), false);
+  SetEncoderOptions(picture, targetType, settings);
+  return changed;
+}
