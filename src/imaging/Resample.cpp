@@ -222,13 +222,39 @@ void Resample(ConstPlane src, int inWidth, int inHeight, Plane dst, int outWidth
     rowLo = std::min(rowLo, planY.First[size_t(y)]);
     rowHi = std::max(rowHi, planY.First[size_t(y)] + planY.Count[size_t(y)]);
   }
-  const qsizetype midStride = qsizetype(outWidth) * C;
   std::vector<uint8_t> middle;
-  try {
-    middle.resize(size_t(midStride) * size_t(rowHi - rowLo));
-  } catch (const std::bad_alloc&) {
-    throw PictureError(QStringLiteral("Not enough memory to resize the picture."));
+  auto allocateMiddle = [&middle](qsizetype bytes) {
+    try {
+      middle.resize(size_t(bytes));
+    } catch (const std::bad_alloc&) {
+      throw PictureError(QStringLiteral("Not enough memory to resize the picture."));
+    }
+  };
+
+  // Multiply-adds of either order. Horizontal first is the rule; the other order is taken
+  // only when it is clearly cheaper, as for a tall thin picture turned wide and flat, where
+  // horizontal first would build an intermediate picture far larger than either end.
+  const double horizontalFirst = (double(rowHi - rowLo) * planX.MaxTaps +
+                                  double(outHeight) * planY.MaxTaps) * outWidth;
+  const double verticalFirst = double(outHeight) * inWidth * planY.MaxTaps +
+                               double(outHeight) * outWidth * planX.MaxTaps;
+  if (verticalFirst < 0.5 * horizontalFirst) {
+    const qsizetype midStride = qsizetype(inWidth) * C;
+    allocateMiddle(midStride * outHeight);
+    Plane mid{middle.data(), midStride};
+    ParallelRanges(outHeight, double(outHeight) * inWidth * C * planY.MaxTaps,
+                   [&](int from, int to) { VerticalRows(src, 0, mid, from, to, inWidth * C, planY); });
+    ParallelRanges(outHeight, double(outHeight) * outWidth * C * planX.MaxTaps,
+                   [&](int from, int to) {
+                     Plane at{dst.Bits + qsizetype(from) * dst.Stride, dst.Stride};
+                     HorizontalRows<C>(ConstPlane{mid.Bits, mid.Stride}, at, from, to, outWidth,
+                                       planX);
+                   });
+    return;
   }
+
+  const qsizetype midStride = qsizetype(outWidth) * C;
+  allocateMiddle(midStride * (rowHi - rowLo));
   Plane mid{middle.data(), midStride};
   ParallelRanges(rowHi - rowLo, double(rowHi - rowLo) * outWidth * C * planX.MaxTaps,
                  [&](int from, int to) {

@@ -10,7 +10,8 @@
 // Pixel centres are aligned: output pixel x samples the source at (x + 0.5) * W0 / W - 0.5, so
 // the picture is neither shifted nor cropped. Each axis gets its bounds and normalised weights
 // computed once in double precision and converted to fixed point; the pixel loops are integer
-// only. The horizontal pass runs first, over the source rows that the vertical pass needs; an
+// only. The horizontal pass runs first, over the source rows that the vertical pass needs
+// (unless the other order is far cheaper, as for a tall thin picture made wide and flat); an
 // axis whose size does not change is skipped. Rows are shared out among the processor's cores.
 
 // A copy of source resampled to width x height pixels with a filter number 0..11
