@@ -57,9 +57,12 @@ void RequireGuiApplication() {
     throw QuillomarError(QStringLiteral("Text drawing needs a running QGuiApplication."));
 }
 
-// The QFont for a font description. Kerning is off and every character advances by its own
-// hinted whole-pixel width, so that the advance of a string is the sum of its characters.
+}  // namespace
+
+// Kerning is off and every character advances by its own hinted whole-pixel width, so that the
+// advance of a string is the sum of its characters.
 QFont MakeQFont(const CanvasFont& font) {
+  RequireGuiApplication();
   QFont result(font.Name);
   result.setPixelSize(std::max(1, std::abs(font.Height)));
   result.setWeight(static_cast<QFont::Weight>(std::clamp(font.Weight == 0 ? kWeightNormal
@@ -85,6 +88,8 @@ QFont MakeQFont(const CanvasFont& font) {
   }
   return result;
 }
+
+namespace {
 
 // A small raster that fixes the paint device (96 pixels per inch) that fonts are measured on.
 const QImage& MeasureDevice() {

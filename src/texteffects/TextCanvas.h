@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QImage>
 #include <QPoint>
 #include <QRgb>
@@ -115,6 +116,11 @@ class TextCanvas {
  private:
   QImage* Target = nullptr;
 };
+
+// The QFont that draws a font description (pixel size, weight, style; no kerning, full hinting,
+// no antialiasing). The escapement and the colour are not part of it.
+// Throws QuillomarError when there is no QGuiApplication.
+QFont MakeQFont(const CanvasFont& font);
 
 // Measures one line of text in the given font (the escapement is ignored).
 // Throws QuillomarError when there is no QGuiApplication.

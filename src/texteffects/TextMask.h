@@ -32,7 +32,7 @@ int RoundHalfEven(double value);
 // Size of a line of text as a mask, and where the start corner of its character cell lies
 // inside that size (non-zero only for turned text).
 struct TMaskExtent {
-  QSize Size;
+  QSize Size{0, 0};
   QPoint Offset;
 };
 

@@ -44,7 +44,7 @@ TIAFontEx::TIAFontEx(TextCanvas* canvas)
 TIAFontEx::~TIAFontEx() { FEffect.reset(); }
 
 QSize TIAFontEx::TextExtent(const QString& text) {
-  QSize size;
+  QSize size(0, 0);
   TextCanvas* canvas = Canvas();
   if (FEffect->Angle() != 0 && canvas != nullptr) {
     const CanvasFont kept = canvas->Font;
