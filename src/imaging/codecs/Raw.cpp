@@ -265,6 +265,9 @@ class RawCodec final : public Codec {
     RawSession session(data);
     LibRaw& raw = session.Processor();
     session.Check(raw.unpack(), "The camera RAW data cannot be unpacked");
+    // LibRaw goes on past damaged sensor data and would develop garbage; refuse instead.
+    if (session.Messages().DataError || raw.error_count() > 0)
+      throw PictureError(QStringLiteral("The camera RAW data is damaged."));
     session.Check(raw.dcraw_process(), "The camera RAW data cannot be developed");
 
     int width = 0, height = 0, colors = 0, bps = 0;

@@ -1,0 +1,378 @@
+// The JPEG 2000 reader against files written by Pillow (through its own OpenJPEG binding):
+// pixels compared with Pillow's decode, header facts, detection by content, the resolution
+// box, and damaged or hostile files.
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "common/TestSupport.h"
+#include "imaging/CodecRegistry.h"
+#include "imaging/PictureError.h"
+#include "imaging/PictureIO.h"
+
+namespace {
+
+// Writes a JPEG 2000 file with Pillow: argv = path, mode, width, height, save options (JSON).
+// Beside it: <path>.source (the source picture as RGB bytes), <path>.alpha (the alpha samples
+// as Pillow reads them back, for modes with alpha) and <path>.grey8 (for 16-bit grey, each
+// sample scaled to 8 bits, rounded).
+const char kMakeScript[] = R"(
+import sys, json, random
+from PIL import Image
+path, mode, w, h = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+opts = {k: tuple(v) if isinstance(v, list) else v for k, v in json.loads(sys.argv[5]).items()}
+rnd = random.Random(w * 7919 + h)
+def sample(x, y, c, top):
+    # smooth ramps with some noise, so that lossy coding stays close
+    base = (x * 255 // max(1, w - 1) + y * 97 + c * 60) % 256
+    return min(top, max(0, base * (top // 255) + rnd.randrange(-8, 9)))
+if mode == 'I;16':
+    im = Image.new('I;16', (w, h))
+    im.putdata([sample(x, y, 0, 65535) for y in range(h) for x in range(w)])
+else:
+    n = len(Image.new(mode, (1, 1)).getbands())
+    im = Image.frombytes(mode, (w, h), bytes(sample(x, y, c, 255)
+                         for y in range(h) for x in range(w) for c in range(n)))
+im.save(path, 'JPEG2000', **opts)
+back = Image.open(path)
+back.load()
+if mode != 'I;16':
+    open(path + '.source', 'wb').write(im.convert('RGB').tobytes())
+if 'A' in mode:
+    open(path + '.alpha', 'wb').write(back.getchannel('A').tobytes())
+if mode == 'I;16':
+    open(path + '.grey8', 'wb').write(bytes((v * 255 + 32767) // 65535 for v in back.getdata()))
+)";
+
+// Puts a "res " box with a capture resolution into the header box of a JP2 file:
+// argv = path, vertical and horizontal dots per inch.
+const char kAddResolutionScript[] = R"(
+import sys, struct
+path, vdpi, hdpi = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
+data = open(path, 'rb').read()
+pos = 0
+while pos < len(data):
+    length, kind = struct.unpack('>I4s', data[pos:pos + 8])
+    if kind == b'jp2h':
+        break
+    pos += length
+else:
+    sys.exit('no jp2h box')
+ppm = lambda dpi: int(round(dpi / 0.0254))
+resc = struct.pack('>I4sHHHHbb', 18, b'resc', ppm(vdpi), 1, ppm(hdpi), 1, 0, 0)
+res = struct.pack('>I4s', 8 + len(resc), b'res ') + resc
+head = data[pos:pos + length] + res
+head = struct.pack('>I', len(head)) + head[4:]
+open(path, 'wb').write(data[:pos] + head + data[pos + length:])
+)";
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+ByteView View(const QByteArray& bytes) {
+  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size()));
+}
+
+// Largest difference between a Grayscale8 plane and raw 8-bit samples; -1 on a size mismatch.
+int MaxPlaneDifference(const QImage& plane, const QByteArray& samples) {
+  if (plane.format() != QImage::Format_Grayscale8 ||
+      samples.size() != qsizetype(plane.width()) * plane.height())
+    return -1;
+  int worst = 0;
+  for (int y = 0; y < plane.height(); ++y)
+    for (int x = 0; x < plane.width(); ++x)
+      worst = std::max(worst, std::abs(plane.constScanLine(y)[x] -
+                                       std::uint8_t(samples[qsizetype(y) * plane.width() + x])));
+  return worst;
+}
+
+}  // namespace
+
+class TestJpeg2000 : public QObject {
+  Q_OBJECT
+ private:
+  QTemporaryDir Dir;
+
+  // A file made by Pillow; fails the test when Pillow cannot make it.
+  QString Make(const QString& name, const QString& mode, int w, int h, const QString& opts) {
+    const QString path = Dir.filePath(name);
+    const ProcessResult r = RunPython(QString::fromLatin1(kMakeScript),
+                                      {path, mode, QString::number(w), QString::number(h), opts});
+    if (r.ExitCode != 0) {
+      qWarning("Pillow: %s", r.Err.constData());
+      return {};
+    }
+    return path;
+  }
+
+ private slots:
+  void initTestCase() { QVERIFY(Dir.isValid()); }
+
+  void readsPillowFiles_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QString>("opts");
+    // Pillow writes a code stream for ".j2k" only, a JP2 container for any other name.
+    QTest::addColumn<int>("tolerance");  // against Pillow's decode of the same file
+    QTest::addColumn<int>("fileType");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("samples");
+
+    const QString lossless = QStringLiteral(R"({"irreversible": false})");
+    QTest::newRow("rgb jp2") << "rgb.jp2" << "RGB" << 37 << 25 << lossless << 0 << 13 << 8 << 3;
+    QTest::newRow("rgb j2k") << "rgb.j2k" << "RGB" << 37 << 25 << lossless << 0 << 14 << 8 << 3;
+    QTest::newRow("grey jp2") << "grey.jp2" << "L" << 20 << 11 << lossless << 0 << 13 << 8 << 1;
+    QTest::newRow("grey j2k") << "grey.j2k" << "L" << 20 << 11 << lossless << 0 << 14 << 8 << 1;
+    QTest::newRow("rgba jp2") << "rgba.jp2" << "RGBA" << 19 << 13 << lossless << 0 << 13 << 8 << 4;
+    QTest::newRow("grey alpha jp2")
+        << "la.jp2" << "LA" << 15 << 9 << lossless << 0 << 13 << 8 << 2;
+    QTest::newRow("one pixel") << "one.jp2" << "RGB" << 1 << 1 << lossless << 0 << 13 << 8 << 3;
+    QTest::newRow("one column odd") << "col.j2k" << "RGB" << 1 << 33 << lossless << 0 << 14 << 8
+                                    << 3;
+    QTest::newRow("odd wide") << "wide.jp2" << "RGB" << 61 << 3 << lossless << 0 << 13 << 8 << 3;
+    QTest::newRow("16-bit grey") << "g16.j2k" << "I;16" << 9 << 7 << lossless << 0 << 14 << 16
+                                 << 1;
+    QTest::newRow("offset image")
+        << "offset.j2k" << "RGB" << 37 << 25
+        << R"({"irreversible": false, "offset": [3, 2], "tile_size": [16, 16]})" << 0 << 14 << 8
+        << 3;
+    // Tiles placed on the reference grid with an offset of their own. (Pillow 9.4 writes a wrong last tile column
+    // when that column is only a few pixels wide and the tiles are offset; 45 pixels from
+    // x = 3 leave a 13-pixel column, which it writes right.)
+    QTest::newRow("offset tiles")
+        << "tiles.jp2" << "RGB" << 45 << 25
+        << R"({"irreversible": false, "offset": [3, 2], "tile_offset": [3, 2],
+               "tile_size": [16, 16]})"
+        << 0 << 13 << 8 << 3;
+    QTest::newRow("lossy rgb") << "lossy.jp2" << "RGB" << 40 << 30
+                               << R"({"irreversible": true, "quality_layers": [20]})" << 1 << 13
+                               << 8 << 3;
+  }
+
+  void readsPillowFiles() {
+    QFETCH(QString, name);
+    QFETCH(QString, mode);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(QString, opts);
+    QFETCH(int, tolerance);
+    QFETCH(int, fileType);
+    QFETCH(int, bits);
+    QFETCH(int, samples);
+
+    const QString path = Make(name, mode, width, height, opts);
+    QVERIFY(!path.isEmpty());
+
+    const HeaderFacts facts = ReadHeaderFacts(path);
+    QCOMPARE(facts.FileType, fileType);
+    QCOMPARE(facts.Width, width);
+    QCOMPARE(facts.Height, height);
+    QCOMPARE(facts.BitsPerSample, bits);
+    QCOMPARE(facts.SamplesPerPixel, samples);
+    QCOMPARE(facts.DpiX, kDefaultDpi);
+    QVERIFY(!facts.FormatDescription.isEmpty());
+
+    const Picture picture = ReadPicture(path);
+    QCOMPARE(picture.Image.format(), QImage::Format_BGR888);
+    QCOMPARE(picture.Width(), width);
+    QCOMPARE(picture.Height(), height);
+    QCOMPARE(picture.Params.FileType, fileType);
+    QCOMPARE(picture.Params.Width, width);
+    QCOMPARE(picture.Params.Height, height);
+    QCOMPARE(picture.Params.BitsPerSample, bits);
+    QCOMPARE(picture.Params.SamplesPerPixel, samples);
+    QCOMPARE(picture.Params.DpiX, kDefaultDpi);
+
+    if (mode == QLatin1String("I;16")) {
+      // Pillow clips 16-bit samples when it makes RGB; compare with the scaled samples.
+      const QImage grey = picture.Image.convertToFormat(QImage::Format_Grayscale8);
+      QCOMPARE(MaxPlaneDifference(grey, ReadAll(path + QStringLiteral(".grey8"))), 0);
+      QCOMPARE(MaxChannelDifference(picture.Image,
+                                    grey.convertToFormat(QImage::Format_BGR888)), 0);
+    } else {
+      QString error;
+      const QImage expected = DecodeWithPillow(path, &error);
+      QVERIFY2(!expected.isNull(), qPrintable(error));
+      const int difference = MaxChannelDifference(picture.Image, expected);
+      QVERIFY2(difference >= 0 && difference <= tolerance, qPrintable(QString::number(difference)));
+      if (!opts.contains(QLatin1String(R"("irreversible": true)"))) {
+        // Lossless: exactly the picture Pillow was given.
+        const QByteArray source = ReadAll(path + QStringLiteral(".source"));
+        QCOMPARE(source.size(), qsizetype(width) * height * 3);
+        const QImage sourceImage(reinterpret_cast<const uchar*>(source.constData()), width,
+                                 height, width * 3, QImage::Format_RGB888);
+        QCOMPARE(MaxChannelDifference(picture.Image, sourceImage), 0);
+      }
+    }
+
+    QCOMPARE(picture.HasAlpha(), mode.contains(QLatin1Char('A')));
+    if (picture.HasAlpha()) {
+      QCOMPARE(picture.Alpha.size(), picture.Image.size());
+      QCOMPARE(MaxPlaneDifference(picture.Alpha, ReadAll(path + QStringLiteral(".alpha"))), 0);
+    }
+  }
+
+  // The content decides the format: a container renamed to a code-stream extension is still a
+  // JP2 file (13), a code stream renamed .jp2 still a J2K one (14).
+  void detectsByContent_data() {
+    QTest::addColumn<QString>("madeAs");
+    QTest::addColumn<QString>("renamedTo");
+    QTest::addColumn<int>("fileType");
+    QTest::newRow("jp2 as j2k") << "c1.jp2" << "c1.j2k" << 13;
+    QTest::newRow("jp2 as jpc") << "c2.jp2" << "c2.jpc" << 13;
+    QTest::newRow("j2k as jp2") << "c3.j2k" << "c3.jp2" << 14;
+    QTest::newRow("j2k as j2c") << "c4.j2k" << "c4.j2c" << 14;
+    QTest::newRow("j2k as png") << "c5.j2k" << "c5.png" << 14;
+  }
+
+  void detectsByContent() {
+    QFETCH(QString, madeAs);
+    QFETCH(QString, renamedTo);
+    QFETCH(int, fileType);
+    const QString made = Make(madeAs, QStringLiteral("RGB"), 12, 8, QStringLiteral("{}"));
+    QVERIFY(!made.isEmpty());
+    const QString renamed = Dir.filePath(renamedTo);
+    QVERIFY(QFile::rename(made, renamed));
+
+    QCOMPARE(ReadHeaderFacts(renamed).FileType, fileType);
+    const Picture picture = ReadPicture(renamed);
+    QCOMPARE(picture.Params.FileType, fileType);
+    QCOMPARE(picture.Width(), 12);
+    QCOMPARE(picture.Height(), 8);
+    QCOMPARE(MaxChannelDifference(picture.Image, DecodeWithPillow(renamed)), 0);
+  }
+
+  void readsResolutionBox_data() {
+    QTest::addColumn<double>("vertical");
+    QTest::addColumn<double>("horizontal");
+    QTest::newRow("300 dpi") << 300.0 << 300.0;
+    QTest::newRow("72 x 150 dpi") << 72.0 << 150.0;
+  }
+
+  void readsResolutionBox() {
+    QFETCH(double, vertical);
+    QFETCH(double, horizontal);
+    const QString path = Make(QStringLiteral("res%1.jp2").arg(QTest::currentDataTag()).remove(' '),
+                              QStringLiteral("RGB"), 10, 6, QStringLiteral("{}"));
+    QVERIFY(!path.isEmpty());
+    const ProcessResult r =
+        RunPython(QString::fromLatin1(kAddResolutionScript),
+                  {path, QString::number(vertical), QString::number(horizontal)});
+    QVERIFY2(r.ExitCode == 0, r.Err.constData());
+
+    const HeaderFacts facts = ReadHeaderFacts(path);
+    QCOMPARE(facts.DpiX, qRound(horizontal));
+    QCOMPARE(facts.DpiY, qRound(vertical));
+    const Picture picture = ReadPicture(path);
+    QCOMPARE(picture.Params.DpiX, qRound(horizontal));
+    QCOMPARE(picture.Params.DpiY, qRound(vertical));
+    QCOMPARE(MaxChannelDifference(picture.Image, DecodeWithPillow(path)), 0);
+  }
+
+  void registryKnowsTheExtensions() {
+    for (const char* ext : {"jp2", "j2k", "jpc", "j2c", "JP2"})
+      QVERIFY2(CanReadExtension(QString::fromLatin1(ext)), ext);
+    const CodecRegistry& registry = CodecRegistry::Instance();
+    QCOMPARE(registry.ForExtension(QStringLiteral("jp2"))->FileType(), 13);
+    QCOMPARE(registry.ForExtension(QStringLiteral("j2c"))->FileType(), 14);
+    QVERIFY(!registry.ForExtension(QStringLiteral("jp2"))->CanWrite());
+  }
+
+  // Damaged and hostile files give PictureError from a read and file type 0 from a header
+  // read; nothing crashes or prints.
+  void refusesHostileFiles_data() {
+    QTest::addColumn<QString>("source");  // file made by Pillow to start from
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<bool>("headerReadable");  // whether the header alone still reads
+
+    QTest::newRow("empty jp2") << "h.jp2" << "empty" << false;
+    QTest::newRow("signature only jp2") << "h.jp2" << "signature" << false;
+    QTest::newRow("signature only j2k") << "h.j2k" << "signature" << false;
+    QTest::newRow("garbage after jp2 signature") << "h.jp2" << "garbage" << false;
+    QTest::newRow("garbage after j2k signature") << "h.j2k" << "garbage" << false;
+    QTest::newRow("truncated jp2") << "h.jp2" << "half" << true;
+    QTest::newRow("truncated j2k") << "h.j2k" << "half" << true;
+    QTest::newRow("40000 x 40000") << "h.j2k" << "huge" << false;
+    QTest::newRow("30000 x 30000") << "h.j2k" << "toomany" << false;
+    QTest::newRow("zero width") << "h.j2k" << "empty area" << false;
+    QTest::newRow("no components") << "h.j2k" << "no components" << false;
+  }
+
+  void refusesHostileFiles() {
+    QFETCH(QString, source);
+    QFETCH(QString, damage);
+    QFETCH(bool, headerReadable);
+    const QString made = Make(QStringLiteral("hostile-") + source, QStringLiteral("RGB"), 64, 48,
+                              QStringLiteral(R"({"irreversible": false})"));
+    QVERIFY(!made.isEmpty());
+    const QByteArray good = ReadAll(made);
+    const bool container = source.endsWith(QLatin1String("jp2"));
+    const int signatureLength = container ? 12 : 4;
+    const int siz = 4;  // offset of Lsiz in a code stream
+
+    QByteArray bad;
+    // Rewrites a 32-bit big-endian field of the code stream's SIZ marker.
+    const auto setSiz = [&](int offset, quint32 value) {
+      for (int i = 0; i < 4; ++i) bad[siz + offset + i] = char(value >> (24 - 8 * i));
+    };
+    if (damage == QLatin1String("empty")) {
+    } else if (damage == QLatin1String("signature")) {
+      bad = good.left(signatureLength);
+    } else if (damage == QLatin1String("garbage")) {
+      bad = good.left(signatureLength);
+      quint32 seed = 12345;
+      while (bad.size() < 4096) {
+        seed = seed * 1103515245 + 12345;
+        bad.append(char(seed >> 16));
+      }
+    } else if (damage == QLatin1String("half")) {
+      bad = good.left(good.size() / 2);
+    } else if (damage == QLatin1String("huge") || damage == QLatin1String("toomany")) {
+      const quint32 side = damage == QLatin1String("huge") ? 40000 : 30000;
+      bad = good;
+      setSiz(4, side);   // Xsiz
+      setSiz(8, side);   // Ysiz
+      setSiz(20, side);  // XTsiz: one tile, so that the header itself stays small
+      setSiz(24, side);  // YTsiz
+    } else if (damage == QLatin1String("empty area")) {
+      bad = good;
+      setSiz(12, 64);  // XOsiz = Xsiz
+    } else if (damage == QLatin1String("no components")) {
+      bad = good;
+      bad[siz + 36] = 0;  // Csiz
+      bad[siz + 37] = 0;
+    }
+
+    const QString ext = source.section(QLatin1Char('.'), -1);
+    const QString path = Dir.filePath(QStringLiteral("bad-%1.%2")
+                                          .arg(QString::number(qHash(QTest::currentDataTag())),
+                                               ext));
+    QVERIFY(WriteAll(path, bad));
+
+    QVERIFY_THROWS_EXCEPTION(PictureError, ReadPicture(path));
+    QVERIFY_THROWS_EXCEPTION(PictureError, ReadPictureFromMemory(View(bad), ext));
+    const HeaderFacts facts = ReadHeaderFacts(path);
+    if (headerReadable) {
+      QCOMPARE(facts.FileType, container ? 13 : 14);
+      QCOMPARE(facts.Width, 64);
+    } else {
+      QCOMPARE(facts.FileType, 0);
+    }
+    // The codec itself refuses too, whatever content detection would pick.
+    const Codec* codec = CodecRegistry::Instance().ForExtension(ext);
+    QVERIFY(codec);
+    QVERIFY_THROWS_EXCEPTION(PictureError, codec->Read(View(bad), {}));
+  }
+};
+
+QTEST_GUILESS_MAIN(TestJpeg2000)
+#include "tst_Jpeg2000.moc"
