@@ -396,9 +396,6 @@ class JpegCodec final : public Codec {
           }
         }))
       d.Fail();
-    // Trailing damage after the last row does not spoil the picture.
-    Protected(d.Err, [&] { jpeg_finish_decompress(&info); });
-
     PictureParams& params = picture.Params;
     params.FileType = PictureFileType::Jpeg;
     params.FormatDescription = kDescription;
@@ -408,7 +405,10 @@ class JpegCodec final : public Codec {
     params.SamplesPerPixel = info.num_components;
     DensityToDpi(info, params.DpiX, params.DpiY);
     params.JpegQuality = QualityOf(info);
+    // The saved markers live until the decompressor finishes.
     ReadMetadata(d, params);
+    // Trailing damage after the last row does not spoil the picture.
+    Protected(d.Err, [&] { jpeg_finish_decompress(&info); });
     return picture;
   }
 
