@@ -43,9 +43,9 @@ int main(int argc, char** argv) {
   QString path = args.value(0);
   const int colors = args.size() > 1 ? args[1].toInt() : 256;
   if (path.isEmpty()) {
-    const QStringList photos = QDir(QStringLiteral("/tmp/qbench/photos"))
-                                   .entryList({QStringLiteral("*.jpg"), QStringLiteral("*.JPG")},
-                                              QDir::Files, QDir::Name);
+    const QStringList photos =
+        QDir(QStringLiteral("/tmp/qbench/photos"))
+            .entryList({QStringLiteral("*.jpg"), QStringLiteral("*.JPG")}, QDir::Files, QDir::Name);
     if (!photos.isEmpty()) path = QStringLiteral("/tmp/qbench/photos/") + photos.first();
   }
 
@@ -81,8 +81,7 @@ int main(int argc, char** argv) {
     if (best < 0 || ms < best) best = ms;
   }
   QTextStream(stdout) << "bench_color_reduce " << path << " " << source.width() << "x"
-                      << source.height() << " to " << colors << " colours (palette "
-                      << paletteSize << "): " << best << " ms (processor time " << qRound(bestCpu)
-                      << " ms)\n";
+                      << source.height() << " to " << colors << " colours (palette " << paletteSize
+                      << "): " << best << " ms (processor time " << qRound(bestCpu) << " ms)\n";
   return 0;
 }

@@ -76,7 +76,8 @@ QImage ExactPalette(const QImage& bgr, int colors) {
     }
   }
   QList<QRgb> table;
-  for (std::uint32_t rgb : set.Palette()) table.append(qRgb(rgb >> 16, (rgb >> 8) & 255, rgb & 255));
+  for (std::uint32_t rgb : set.Palette())
+    table.append(qRgb(rgb >> 16, (rgb >> 8) & 255, rgb & 255));
   indexed.setColorTable(table);
   return indexed;
 }

@@ -41,7 +41,8 @@ QByteArray ReadAll(const QString& path) {
 }
 
 ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                  std::size_t(bytes.size()));
 }
 
 }  // namespace
@@ -56,8 +57,8 @@ class TestTiff : public QObject {
   QString PathOf(const QString& name) const { return Dir.filePath(name); }
 
   void MakeWithGm(const QStringList& args, const QString& out) {
-    const ProcessResult r = RunProgram(QStringLiteral("gm"), QStringList{QStringLiteral("convert")}
-                                                                 << SourcePng << args << out);
+    const ProcessResult r = RunProgram(
+        QStringLiteral("gm"), QStringList{QStringLiteral("convert")} << SourcePng << args << out);
     QVERIFY2(r.ExitCode == 0, r.Err.constData());
   }
 
@@ -114,42 +115,61 @@ class TestTiff : public QObject {
     QTest::addColumn<QString>("reference");  // "pillow", "source" or "none"
     QTest::addColumn<int>("tolerance");
 
-    QTest::newRow("rgb none") << "pil" << "im.save(out, compression=None)" << 0 << 8 << 3 << "16 M"
+    QTest::newRow("rgb none") << "pil"
+                              << "im.save(out, compression=None)" << 0 << 8 << 3 << "16 M"
                               << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("rgb lzw") << "pil" << "im.save(out, compression='tiff_lzw')" << 5 << 8 << 3
-                             << "16 M" << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("rgb packbits") << "pil" << "im.save(out, compression='packbits')" << 8 << 8 << 3
-                                  << "16 M" << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("rgb deflate") << "pil" << "im.save(out, compression='tiff_adobe_deflate')" << 9
-                                 << 8 << 3 << "16 M" << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("rgb tiled") << "gm" << "-define tiff:tile-geometry=32x32 -compress LZW" << 5
-                               << 8 << 3 << "16 M" << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("rgb planes") << "gm" << "-interlace plane -compress None" << 0 << 8 << 3 << "16 M"
-                                << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("rgb jpeg ycbcr") << "gm" << "-compress JPEG -quality 90" << 7 << 8 << 3 << "16 M"
-                                    << kDefaultDpi << "pillow" << 3;
-    QTest::newRow("rgb 48-bit") << "gm" << "-depth 16 -compress None" << 0 << 16 << 3 << "Unknown"
-                                << kDefaultDpi << "source" << 0;
-    QTest::newRow("grey 16-bit") << "gm" << "-colorspace gray -depth 16 -compress LZW" << 5 << 16 << 1
-                                 << "65,536" << kDefaultDpi << "none" << 0;
-    QTest::newRow("rgba") << "pil" << "im.putalpha(im.getchannel('G')); im.save(out)" << 0 << 8 << 4
-                          << "32 M" << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("palette") << "pil" << "im.quantize(200).save(out)" << 0 << 8 << 1 << "256"
+    QTest::newRow("rgb lzw") << "pil"
+                             << "im.save(out, compression='tiff_lzw')" << 5 << 8 << 3 << "16 M"
                              << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("grey") << "pil" << "im.convert('L').save(out, compression='tiff_lzw')" << 5 << 8
-                          << 1 << "256" << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("bilevel g3 1-d") << "pil" << "im.convert('1').save(out, compression='group3')"
-                                    << 2 << 1 << 1 << "2" << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("bilevel g3 2-d") << "gm" << "-monochrome -compress Fax -define tiff:group-three-options=1"
-                                    << 3 << 1 << 1 << "2" << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("bilevel g4") << "pil" << "im.convert('1').save(out, compression='group4')" << 4
-                                << 1 << 1 << "2" << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("bilevel ccitt rle") << "pil" << "im.convert('1').save(out, compression='tiff_ccitt')"
-                                       << 1 << 1 << 1 << "2" << kDefaultDpi << "pillow" << 0;
-    QTest::newRow("dpi 300") << "pil" << "im.save(out, dpi=(300, 300))" << 0 << 8 << 3 << "16 M"
-                             << 300 << "pillow" << 0;
-    QTest::newRow("dpi cm") << "gm" << "-units PixelsPerCentimeter -density 118.11 -compress None" << 0
-                            << 8 << 3 << "16 M" << 300 << "pillow" << 0;
+    QTest::newRow("rgb packbits") << "pil"
+                                  << "im.save(out, compression='packbits')" << 8 << 8 << 3 << "16 M"
+                                  << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("rgb deflate") << "pil"
+                                 << "im.save(out, compression='tiff_adobe_deflate')" << 9 << 8 << 3
+                                 << "16 M" << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("rgb tiled") << "gm"
+                               << "-define tiff:tile-geometry=32x32 -compress LZW" << 5 << 8 << 3
+                               << "16 M" << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("rgb planes") << "gm"
+                                << "-interlace plane -compress None" << 0 << 8 << 3 << "16 M"
+                                << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("rgb jpeg ycbcr")
+        << "gm"
+        << "-compress JPEG -quality 90" << 7 << 8 << 3 << "16 M" << kDefaultDpi << "pillow" << 3;
+    QTest::newRow("rgb 48-bit") << "gm"
+                                << "-depth 16 -compress None" << 0 << 16 << 3 << "Unknown"
+                                << kDefaultDpi << "source" << 0;
+    QTest::newRow("grey 16-bit") << "gm"
+                                 << "-colorspace gray -depth 16 -compress LZW" << 5 << 16 << 1
+                                 << "65,536" << kDefaultDpi << "none" << 0;
+    QTest::newRow("rgba") << "pil"
+                          << "im.putalpha(im.getchannel('G')); im.save(out)" << 0 << 8 << 4
+                          << "32 M" << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("palette") << "pil"
+                             << "im.quantize(200).save(out)" << 0 << 8 << 1 << "256" << kDefaultDpi
+                             << "pillow" << 0;
+    QTest::newRow("grey") << "pil"
+                          << "im.convert('L').save(out, compression='tiff_lzw')" << 5 << 8 << 1
+                          << "256" << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("bilevel g3 1-d") << "pil"
+                                    << "im.convert('1').save(out, compression='group3')" << 2 << 1
+                                    << 1 << "2" << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("bilevel g3 2-d")
+        << "gm"
+        << "-monochrome -compress Fax -define tiff:group-three-options=1" << 3 << 1 << 1 << "2"
+        << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("bilevel g4") << "pil"
+                                << "im.convert('1').save(out, compression='group4')" << 4 << 1 << 1
+                                << "2" << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("bilevel ccitt rle") << "pil"
+                                       << "im.convert('1').save(out, compression='tiff_ccitt')" << 1
+                                       << 1 << 1 << "2" << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("dpi 300") << "pil"
+                             << "im.save(out, dpi=(300, 300))" << 0 << 8 << 3 << "16 M" << 300
+                             << "pillow" << 0;
+    QTest::newRow("dpi cm") << "gm"
+                            << "-units PixelsPerCentimeter -density 118.11 -compress None" << 0 << 8
+                            << 3 << "16 M" << 300 << "pillow" << 0;
   }
 
   void readsOtherWriters() {
@@ -202,7 +222,8 @@ class TestTiff : public QObject {
       QVERIFY(picture.HasAlpha());
       for (int y = 0; y < 50; y += 7)
         for (int x = 0; x < 70; x += 5)
-          QCOMPARE(int(picture.Alpha.constScanLine(y)[x]), int(picture.Image.constScanLine(y)[3 * x + 1]));
+          QCOMPARE(int(picture.Alpha.constScanLine(y)[x]),
+                   int(picture.Image.constScanLine(y)[3 * x + 1]));
     } else {
       QVERIFY(!picture.HasAlpha());
     }
@@ -211,11 +232,13 @@ class TestTiff : public QObject {
   // 16-bit grey with known values: each is scaled to 8 bits with rounding.
   void reads16BitGreyValues() {
     const QString path = PathOf(QStringLiteral("grey16_values.tif"));
-    const ProcessResult r = RunPython(QStringLiteral(
-        "import sys\nfrom PIL import Image\n"
-        "im = Image.new('I;16', (64, 4))\n"
-        "im.putdata([(x * 1031 + y * 7) % 65536 for y in range(4) for x in range(64)])\n"
-        "im.save(sys.argv[1])\n"), {path});
+    const ProcessResult r = RunPython(
+        QStringLiteral(
+            "import sys\nfrom PIL import Image\n"
+            "im = Image.new('I;16', (64, 4))\n"
+            "im.putdata([(x * 1031 + y * 7) % 65536 for y in range(4) for x in range(64)])\n"
+            "im.save(sys.argv[1])\n"),
+        {path});
     QVERIFY2(r.ExitCode == 0, r.Err.constData());
     const Picture picture = ReadPicture(path);
     QCOMPARE(picture.Params.BitsPerSample, 16);
@@ -272,9 +295,10 @@ class TestTiff : public QObject {
     QCOMPARE(back.Params.DpiX, 200);
     QCOMPARE(MaxChannelDifference(back.Image, expected), 0);
     if (kind == 3 || kind == 2) {
-      const ProcessResult r = RunPython(
-          QStringLiteral("import sys\nfrom PIL import Image\n"
-                         "print(Image.open(sys.argv[1]).tag_v2.get(292, 0) & 1)\n"), {path});
+      const ProcessResult r =
+          RunPython(QStringLiteral("import sys\nfrom PIL import Image\n"
+                                   "print(Image.open(sys.argv[1]).tag_v2.get(292, 0) & 1)\n"),
+                    {path});
       QCOMPARE(r.Out.trimmed(), kind == 3 ? QByteArray("1") : QByteArray("0"));
     }
   }
@@ -284,11 +308,16 @@ class TestTiff : public QObject {
     QTest::addColumn<QString>("form");
     QTest::addColumn<QString>("pillowMode");
     QTest::addColumn<int>("fileBits");
-    QTest::newRow("palette 16 colours 4 bits") << "palette4" << "P" << 4;
-    QTest::newRow("palette 200 colours") << "palette8" << "P" << 8;
-    QTest::newRow("1-bit") << "mono" << "1" << 1;
-    QTest::newRow("grey") << "grey" << "L" << 8;
-    QTest::newRow("rgba") << "alpha" << "RGBA" << 8;
+    QTest::newRow("palette 16 colours 4 bits") << "palette4"
+                                               << "P" << 4;
+    QTest::newRow("palette 200 colours") << "palette8"
+                                         << "P" << 8;
+    QTest::newRow("1-bit") << "mono"
+                           << "1" << 1;
+    QTest::newRow("grey") << "grey"
+                          << "L" << 8;
+    QTest::newRow("rgba") << "alpha"
+                          << "RGBA" << 8;
   }
 
   void writesOtherForms() {
@@ -367,7 +396,8 @@ class TestTiff : public QObject {
         "    show(e)\n";
     const QByteArray expectedTags =
         "Copyright Quillomar | Maker | 2021:02:03 04:05:06 | 2.8 | 0.004 | 2.97 | -1.5 | 400";
-    const ProcessResult fromFile = RunPython(QString::fromLatin1(kCheck), {QStringLiteral("file"), path});
+    const ProcessResult fromFile =
+        RunPython(QString::fromLatin1(kCheck), {QStringLiteral("file"), path});
     QVERIFY2(fromFile.ExitCode == 0, fromFile.Err.constData());
     const QList<QByteArray> lines = fromFile.Out.trimmed().split('\n');
     QCOMPARE(lines.value(0).trimmed(), expectedTags);
@@ -425,7 +455,8 @@ class TestTiff : public QObject {
 
   void refusesHostileFiles() {
     QFETCH(QByteArray, data);
-    QVERIFY_THROWS_EXCEPTION(PictureError, ReadPictureFromMemory(View(data), QStringLiteral("tif")));
+    QVERIFY_THROWS_EXCEPTION(PictureError,
+                             ReadPictureFromMemory(View(data), QStringLiteral("tif")));
     const HeaderFacts facts = ReadHeaderFactsFromMemory(View(data), QStringLiteral("tif"));
     QVERIFY(facts.FileType == PictureFileType::Unknown || facts.FileType == PictureFileType::Tiff);
   }

@@ -1,6 +1,8 @@
 // TIFF through libtiff: reads the first page of any layout libtiff reads, writes 1-bit, palette,
 // grey, RGB and RGBA pictures with the compressions the output options offer.
 
+#include "imaging/codecs/Tiff.h"
+
 #include <tiffio.h>
 
 #include <QBuffer>
@@ -19,7 +21,6 @@
 #include "imaging/PictureError.h"
 #include "imaging/PictureLimits.h"
 #include "imaging/codecs/Codecs.h"
-#include "imaging/codecs/Tiff.h"
 
 namespace {
 
@@ -92,7 +93,8 @@ int RecordError(TIFF*, void* user, const char* module, const char* format, va_li
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
     file->Error = QString::fromLocal8Bit(text);
-    if (module && *module) file->Error = QString::fromLocal8Bit(module) + QStringLiteral(": ") + file->Error;
+    if (module && *module)
+      file->Error = QString::fromLocal8Bit(module) + QStringLiteral(": ") + file->Error;
   }
   return 1;  // handled: the process-wide handler is not called
 }
@@ -148,10 +150,9 @@ constexpr std::uint16_t kInteropIfdTag = 0xA005;
 constexpr std::uint16_t kOrientationTag = 0x0112;
 
 // Descriptive tags of the image directory that travel with the EXIF block.
-constexpr std::uint16_t kImageTags[] = {0x010F /* Make */,     0x0110 /* Model */,
-                                        kOrientationTag,       0x0131 /* Software */,
-                                        0x0132 /* DateTime */, 0x013B /* Artist */,
-                                        0x8298 /* Copyright */};
+constexpr std::uint16_t kImageTags[] = {
+    0x010F /* Make */,     0x0110 /* Model */,  kOrientationTag, 0x0131 /* Software */,
+    0x0132 /* DateTime */, 0x013B /* Artist */, 0x8298 /* Copyright */};
 
 struct IfdEntry {
   std::uint16_t Tag = 0;
@@ -167,11 +168,25 @@ struct ExifIfds {
 
 int TypeSize(std::uint16_t type) {
   switch (type) {
-    case TIFF_BYTE: case TIFF_ASCII: case TIFF_SBYTE: case TIFF_UNDEFINED: return 1;
-    case TIFF_SHORT: case TIFF_SSHORT: return 2;
-    case TIFF_LONG: case TIFF_SLONG: case TIFF_FLOAT: case TIFF_IFD: return 4;
-    case TIFF_RATIONAL: case TIFF_SRATIONAL: case TIFF_DOUBLE: return 8;
-    default: return 0;
+    case TIFF_BYTE:
+    case TIFF_ASCII:
+    case TIFF_SBYTE:
+    case TIFF_UNDEFINED:
+      return 1;
+    case TIFF_SHORT:
+    case TIFF_SSHORT:
+      return 2;
+    case TIFF_LONG:
+    case TIFF_SLONG:
+    case TIFF_FLOAT:
+    case TIFF_IFD:
+      return 4;
+    case TIFF_RATIONAL:
+    case TIFF_SRATIONAL:
+    case TIFF_DOUBLE:
+      return 8;
+    default:
+      return 0;
   }
 }
 
@@ -188,8 +203,10 @@ class TiffBytes {
   }
   std::uint32_t U32(std::uint64_t at) const {
     const std::uint8_t* p = Data.data() + at;
-    return BigEndian ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3]
-                     : std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+    return BigEndian ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 |
+                           std::uint32_t(p[2]) << 8 | p[3]
+                     : std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 |
+                           std::uint32_t(p[1]) << 8 | p[0];
   }
   const char* At(std::uint64_t at) const { return reinterpret_cast<const char*>(Data.data() + at); }
 
@@ -236,11 +253,15 @@ bool ReadExifIfds(ByteView data, ExifIfds& ifds) {
   for (IfdEntry& entry : ReadIfd(bytes, bytes.U32(4))) {
     const bool pointer = (entry.Type == TIFF_LONG || entry.Type == TIFF_IFD) && entry.Count == 1;
     if (entry.Tag == kExifIfdTag && pointer) {
-      exifOffset = TiffBytes(ByteView(reinterpret_cast<const std::uint8_t*>(entry.Value.constData()), 4),
-                             ifds.BigEndian).U32(0);
+      exifOffset =
+          TiffBytes(ByteView(reinterpret_cast<const std::uint8_t*>(entry.Value.constData()), 4),
+                    ifds.BigEndian)
+              .U32(0);
     } else if (entry.Tag == kGpsIfdTag && pointer) {
-      gpsOffset = TiffBytes(ByteView(reinterpret_cast<const std::uint8_t*>(entry.Value.constData()), 4),
-                            ifds.BigEndian).U32(0);
+      gpsOffset =
+          TiffBytes(ByteView(reinterpret_cast<const std::uint8_t*>(entry.Value.constData()), 4),
+                    ifds.BigEndian)
+              .U32(0);
     } else if (std::find(std::begin(kImageTags), std::end(kImageTags), entry.Tag) !=
                std::end(kImageTags)) {
       ifds.Image.push_back(std::move(entry));
@@ -332,8 +353,14 @@ EntryValues DecodeValues(const IfdEntry& e, bool bigEndian) {
                         bigEndian);
   for (std::uint32_t i = 0; i < e.Count; ++i) {
     switch (e.Type) {
-      case TIFF_SHORT: case TIFF_SSHORT: v.Shorts.push_back(bytes.U16(2 * i)); break;
-      case TIFF_LONG: case TIFF_SLONG: v.Longs.push_back(bytes.U32(4 * i)); break;
+      case TIFF_SHORT:
+      case TIFF_SSHORT:
+        v.Shorts.push_back(bytes.U16(2 * i));
+        break;
+      case TIFF_LONG:
+      case TIFF_SLONG:
+        v.Longs.push_back(bytes.U32(4 * i));
+        break;
       case TIFF_RATIONAL: {
         const std::uint32_t d = bytes.U32(8 * i + 4);
         v.Reals.push_back(d ? double(bytes.U32(8 * i)) / d : 0.0);
@@ -344,7 +371,8 @@ EntryValues DecodeValues(const IfdEntry& e, bool bigEndian) {
         v.Reals.push_back(d ? double(std::int32_t(bytes.U32(8 * i))) / d : 0.0);
         break;
       }
-      default: break;
+      default:
+        break;
     }
   }
   if (TypeSize(e.Type) == 1) v.Bytes = e.Value;
@@ -372,7 +400,10 @@ void SetEntry(TIFF* tif, const IfdEntry& e, bool bigEndian) {
       TIFFSetField(tif, e.Tag, text.constData());
       return;
     }
-    case TIFF_SHORT: case TIFF_SSHORT: case TIFF_LONG: case TIFF_SLONG: {
+    case TIFF_SHORT:
+    case TIFF_SSHORT:
+    case TIFF_LONG:
+    case TIFF_SLONG: {
       std::vector<std::uint32_t> values(v.Longs);
       for (std::uint16_t s : v.Shorts) values.push_back(s);
       if (values.empty()) return;
@@ -380,35 +411,51 @@ void SetEntry(TIFF* tif, const IfdEntry& e, bool bigEndian) {
         TIFFSetField(tif, e.Tag, values[0]);
       } else if (TIFFFieldSetGetSize(field) == 2) {
         std::vector<std::uint16_t> shorts(values.begin(), values.end());
-        if (passCount) TIFFSetField(tif, e.Tag, int(shorts.size()), shorts.data());
-        else if (readCount == int(shorts.size())) TIFFSetField(tif, e.Tag, shorts.data());
+        if (passCount)
+          TIFFSetField(tif, e.Tag, int(shorts.size()), shorts.data());
+        else if (readCount == int(shorts.size()))
+          TIFFSetField(tif, e.Tag, shorts.data());
       } else if (valueSize == 4) {
-        if (passCount) TIFFSetField(tif, e.Tag, int(values.size()), values.data());
-        else if (readCount == int(values.size())) TIFFSetField(tif, e.Tag, values.data());
+        if (passCount)
+          TIFFSetField(tif, e.Tag, int(values.size()), values.data());
+        else if (readCount == int(values.size()))
+          TIFFSetField(tif, e.Tag, values.data());
       }
       return;
     }
-    case TIFF_RATIONAL: case TIFF_SRATIONAL: case TIFF_FLOAT: case TIFF_DOUBLE: {
+    case TIFF_RATIONAL:
+    case TIFF_SRATIONAL:
+    case TIFF_FLOAT:
+    case TIFF_DOUBLE: {
       if (v.Reals.empty()) return;
       if (!passCount && readCount == 1) {
         TIFFSetField(tif, e.Tag, v.Reals[0]);  // passed as double whatever libtiff stores
       } else if (valueSize == 4) {
         std::vector<float> floats(v.Reals.begin(), v.Reals.end());
-        if (passCount) TIFFSetField(tif, e.Tag, int(floats.size()), floats.data());
-        else if (readCount == int(floats.size())) TIFFSetField(tif, e.Tag, floats.data());
+        if (passCount)
+          TIFFSetField(tif, e.Tag, int(floats.size()), floats.data());
+        else if (readCount == int(floats.size()))
+          TIFFSetField(tif, e.Tag, floats.data());
       } else if (valueSize == 8) {
-        if (passCount) TIFFSetField(tif, e.Tag, int(v.Reals.size()), v.Reals.data());
-        else if (readCount == int(v.Reals.size())) TIFFSetField(tif, e.Tag, v.Reals.data());
+        if (passCount)
+          TIFFSetField(tif, e.Tag, int(v.Reals.size()), v.Reals.data());
+        else if (readCount == int(v.Reals.size()))
+          TIFFSetField(tif, e.Tag, v.Reals.data());
       }
       return;
     }
-    case TIFF_BYTE: case TIFF_SBYTE: case TIFF_UNDEFINED: {
+    case TIFF_BYTE:
+    case TIFF_SBYTE:
+    case TIFF_UNDEFINED: {
       if (TypeSize(e.Type) != 1 || valueSize != 1) return;
-      if (passCount) TIFFSetField(tif, e.Tag, count, v.Bytes.constData());
-      else if (readCount == count) TIFFSetField(tif, e.Tag, v.Bytes.constData());
+      if (passCount)
+        TIFFSetField(tif, e.Tag, count, v.Bytes.constData());
+      else if (readCount == count)
+        TIFFSetField(tif, e.Tag, v.Bytes.constData());
       return;
     }
-    default: return;
+    default:
+      return;
   }
 }
 
@@ -476,18 +523,18 @@ Layout ReadLayout(TIFF* tif) {
 
   std::uint16_t extraCount = 0;
   std::uint16_t* extraTypes = nullptr;
-  const int colourSamples = layout.Photometric == PHOTOMETRIC_SEPARATED ? 4
-                            : (layout.Photometric == PHOTOMETRIC_RGB ||
-                               layout.Photometric == PHOTOMETRIC_YCBCR ||
-                               layout.Photometric == PHOTOMETRIC_CIELAB)
-                                ? 3
-                                : 1;
+  const int colourSamples =
+      layout.Photometric == PHOTOMETRIC_SEPARATED ? 4
+      : (layout.Photometric == PHOTOMETRIC_RGB || layout.Photometric == PHOTOMETRIC_YCBCR ||
+         layout.Photometric == PHOTOMETRIC_CIELAB)
+          ? 3
+          : 1;
   if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraCount > 0 &&
       extraTypes) {
     layout.AlphaKind = extraTypes[0];
-    layout.HasAlpha = (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ||
-                       extraTypes[0] == EXTRASAMPLE_UNASSALPHA) &&
-                      layout.SamplesPerPixel > colourSamples;
+    layout.HasAlpha =
+        (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA) &&
+        layout.SamplesPerPixel > colourSamples;
   } else if (layout.SamplesPerPixel == colourSamples + 1 &&
              (colourSamples == 3 || colourSamples == 1) &&
              layout.Photometric != PHOTOMETRIC_PALETTE) {
@@ -512,21 +559,30 @@ Layout ReadLayout(TIFF* tif) {
 
 int CompressionKind(TIFF* tif, int compression) {
   switch (compression) {
-    case COMPRESSION_NONE: return TiffCompression::None;
-    case COMPRESSION_CCITTRLE: return TiffCompression::Ccitt1D;
+    case COMPRESSION_NONE:
+      return TiffCompression::None;
+    case COMPRESSION_CCITTRLE:
+      return TiffCompression::Ccitt1D;
     case COMPRESSION_CCITTFAX3: {
       std::uint32_t options = 0;
       TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &options);
       return (options & GROUP3OPT_2DENCODING) ? TiffCompression::G3Fax2D : TiffCompression::G3Fax1D;
     }
-    case COMPRESSION_CCITTFAX4: return TiffCompression::G4Fax;
-    case COMPRESSION_LZW: return TiffCompression::Lzw;
-    case COMPRESSION_OJPEG: return TiffCompression::OldJpeg;
-    case COMPRESSION_JPEG: return TiffCompression::Jpeg;
-    case COMPRESSION_PACKBITS: return TiffCompression::PackBits;
+    case COMPRESSION_CCITTFAX4:
+      return TiffCompression::G4Fax;
+    case COMPRESSION_LZW:
+      return TiffCompression::Lzw;
+    case COMPRESSION_OJPEG:
+      return TiffCompression::OldJpeg;
+    case COMPRESSION_JPEG:
+      return TiffCompression::Jpeg;
+    case COMPRESSION_PACKBITS:
+      return TiffCompression::PackBits;
     case COMPRESSION_ADOBE_DEFLATE:
-    case COMPRESSION_DEFLATE: return TiffCompression::Deflate;
-    default: return TiffCompression::Other;
+    case COMPRESSION_DEFLATE:
+      return TiffCompression::Deflate;
+    default:
+      return TiffCompression::Other;
   }
 }
 
@@ -563,10 +619,12 @@ bool RowReadable(const Layout& l) {
     case PHOTOMETRIC_MINISWHITE:
       return (bits == 1 || bits == 2 || bits == 4 || bits == 8 || bits == 16) &&
              (l.SamplesPerPixel == 1 || (bits >= 8 && l.SamplesPerPixel >= 1));
-    case PHOTOMETRIC_RGB: return (bits == 8 || bits == 16) && l.SamplesPerPixel >= 3;
+    case PHOTOMETRIC_RGB:
+      return (bits == 8 || bits == 16) && l.SamplesPerPixel >= 3;
     case PHOTOMETRIC_PALETTE:
       return (bits == 1 || bits == 2 || bits == 4 || bits == 8) && l.SamplesPerPixel == 1;
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -576,8 +634,10 @@ void ReadRows(TIFF* tif, const Layout& l, MemoryFile& file, Picture& picture) {
   const int spp = l.SamplesPerPixel;
   const int bits = l.BitsPerSample;
   const tmsize_t rowSize = TIFFScanlineSize(tif);
-  const std::uint64_t needed = (std::uint64_t(width) * std::uint64_t(spp) * std::uint64_t(bits) + 7) / 8;
-  if (rowSize <= 0 || std::uint64_t(rowSize) < needed) Fail(file, QStringLiteral("Damaged TIFF file"));
+  const std::uint64_t needed =
+      (std::uint64_t(width) * std::uint64_t(spp) * std::uint64_t(bits) + 7) / 8;
+  if (rowSize <= 0 || std::uint64_t(rowSize) < needed)
+    Fail(file, QStringLiteral("Damaged TIFF file"));
   std::vector<std::uint8_t> row(std::size_t(rowSize) + 8);
 
   // Colour map of a palette picture, 8 bits per entry. Maps written with 8-bit values by
@@ -599,7 +659,8 @@ void ReadRows(TIFF* tif, const Layout& l, MemoryFile& file, Picture& picture) {
   const int maxValue = (1 << std::min(bits, 8)) - 1;
 
   for (std::uint32_t y = 0; y < l.Height; ++y) {
-    if (TIFFReadScanline(tif, row.data(), y, 0) < 0) Fail(file, QStringLiteral("Damaged TIFF file"));
+    if (TIFFReadScanline(tif, row.data(), y, 0) < 0)
+      Fail(file, QStringLiteral("Damaged TIFF file"));
     std::uint8_t* out = picture.Image.scanLine(int(y));
     std::uint8_t* alpha = picture.HasAlpha() ? picture.Alpha.scanLine(int(y)) : nullptr;
     const std::uint8_t* in = row.data();
@@ -663,8 +724,10 @@ void ReadRows(TIFF* tif, const Layout& l, MemoryFile& file, Picture& picture) {
 void ReadRgba(TIFF* tif, const Layout& l, MemoryFile& file, Picture& picture) {
   char message[1024] = {};
   if (!TIFFRGBAImageOK(tif, message))
-    throw PictureError(QStringLiteral("Unsupported TIFF layout: %1").arg(QString::fromLocal8Bit(message)));
-  QImage raster = NewPictureImage(int(l.Width), int(l.Height), QImage::Format_RGBA8888_Premultiplied);
+    throw PictureError(
+        QStringLiteral("Unsupported TIFF layout: %1").arg(QString::fromLocal8Bit(message)));
+  QImage raster =
+      NewPictureImage(int(l.Width), int(l.Height), QImage::Format_RGBA8888_Premultiplied);
   if (!TIFFReadRGBAImageOriented(tif, l.Width, l.Height,
                                  reinterpret_cast<std::uint32_t*>(raster.bits()),
                                  ORIENTATION_TOPLEFT, 0))
@@ -705,13 +768,19 @@ void ReadMetadata(TIFF* tif, ByteView data, PictureParams& params) {
 
 int LibtiffCompression(int kind) {
   switch (kind) {
-    case TiffCompression::Ccitt1D: return COMPRESSION_CCITTRLE;
+    case TiffCompression::Ccitt1D:
+      return COMPRESSION_CCITTRLE;
     case TiffCompression::G3Fax1D:
-    case TiffCompression::G3Fax2D: return COMPRESSION_CCITTFAX3;
-    case TiffCompression::G4Fax: return COMPRESSION_CCITTFAX4;
-    case TiffCompression::Lzw: return COMPRESSION_LZW;
-    case TiffCompression::PackBits: return COMPRESSION_PACKBITS;
-    default: return COMPRESSION_NONE;  // the JPEG and read-only kinds are not written
+    case TiffCompression::G3Fax2D:
+      return COMPRESSION_CCITTFAX3;
+    case TiffCompression::G4Fax:
+      return COMPRESSION_CCITTFAX4;
+    case TiffCompression::Lzw:
+      return COMPRESSION_LZW;
+    case TiffCompression::PackBits:
+      return COMPRESSION_PACKBITS;
+    default:
+      return COMPRESSION_NONE;  // the JPEG and read-only kinds are not written
   }
 }
 
@@ -817,8 +886,8 @@ void WritePalette(TIFF* tif, MemoryFile& file, const QImage& indexed, int reques
 }
 
 // 8-bit grey, RGB or RGBA (alpha unassociated, as the alpha plane holds it).
-void WriteColour(TIFF* tif, MemoryFile& file, const Picture& picture, const QImage& bgr,
-                 bool grey, int compression) {
+void WriteColour(TIFF* tif, MemoryFile& file, const Picture& picture, const QImage& bgr, bool grey,
+                 int compression) {
   const bool alpha = picture.HasAlpha() && picture.Alpha.size() == bgr.size();
   const int spp = (grey ? 1 : 3) + (alpha ? 1 : 0);
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
@@ -875,15 +944,16 @@ void WriteTiff(const Picture& picture, QByteArray& bytes) {
     image = image.convertToFormat(QImage::Format_Indexed8);
     form = Form::Palette;
   } else {
-    if (image.format() != QImage::Format_BGR888) image = image.convertToFormat(QImage::Format_BGR888);
+    if (image.format() != QImage::Format_BGR888)
+      image = image.convertToFormat(QImage::Format_BGR888);
     form = Form::Colour;
   }
   if (image.isNull()) throw PictureError(QStringLiteral("Not enough memory to write the picture."));
 
   MemoryFile file;
   file.Output = &bytes;
-  const bool big = std::uint64_t(image.width()) * std::uint64_t(image.height()) * 4 >
-                   (std::uint64_t(1) << 31);
+  const bool big =
+      std::uint64_t(image.width()) * std::uint64_t(image.height()) * 4 > (std::uint64_t(1) << 31);
   TiffPtr tif = OpenTiff(file, big ? "w8" : "w");
   TIFF* t = tif.get();
 
@@ -916,8 +986,12 @@ void WriteTiff(const Picture& picture, QByteArray& bytes) {
   if (hasExif) TIFFSetField(t, TIFFTAG_EXIFIFD, exifOffset);
 
   switch (form) {
-    case Form::Bilevel: WriteBilevel(t, file, image, fax); break;
-    case Form::Palette: WritePalette(t, file, image, params.BitsPerSample); break;
+    case Form::Bilevel:
+      WriteBilevel(t, file, image, fax);
+      break;
+    case Form::Palette:
+      WritePalette(t, file, image, params.BitsPerSample);
+      break;
     case Form::Colour: {
       const bool grey = params.SamplesPerPixel == 1 && IsGrey(image);
       WriteColour(t, file, picture, image, grey, compression);
@@ -936,12 +1010,16 @@ class TiffCodec final : public Codec {
  public:
   int FileType() const override { return PictureFileType::Tiff; }
   QString Description() const override { return kDescription; }
-  QStringList Extensions() const override { return {QStringLiteral("tif"), QStringLiteral("tiff")}; }
+  QStringList Extensions() const override {
+    return {QStringLiteral("tif"), QStringLiteral("tiff")};
+  }
 
   bool MatchesSignature(ByteView head) const override {
     if (head.size() < 4) return false;
-    const bool little = head[0] == 'I' && head[1] == 'I' && head[3] == 0 && (head[2] == 42 || head[2] == 43);
-    const bool big = head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43);
+    const bool little =
+        head[0] == 'I' && head[1] == 'I' && head[3] == 0 && (head[2] == 42 || head[2] == 43);
+    const bool big =
+        head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43);
     return little || big;
   }
 
@@ -978,7 +1056,8 @@ class TiffCodec final : public Codec {
     ReadMetadata(t, data, picture.Params);
     picture.Image = NewPictureImage(int(layout.Width), int(layout.Height));
     if (layout.HasAlpha)
-      picture.Alpha = NewPictureImage(int(layout.Width), int(layout.Height), QImage::Format_Grayscale8);
+      picture.Alpha =
+          NewPictureImage(int(layout.Width), int(layout.Height), QImage::Format_Grayscale8);
 
     // JPEG-in-TIFF stored as YCbCr is decoded to RGB by the JPEG library itself.
     if (layout.Compression == COMPRESSION_JPEG && layout.Photometric == PHOTOMETRIC_YCBCR &&
