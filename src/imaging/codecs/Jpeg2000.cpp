@@ -302,8 +302,13 @@ Picture ToPicture(const opj_image_t& image, int width, int height) {
     planes.erase(planes.begin() + alphaIndex);
   }
   const bool colour = planes.size() >= 3;
+  // A code stream names no colour space; chroma planes smaller than the first one can only be
+  // YCbCr.
+  const bool subsampledChroma =
+      colour && (planes[1].Comp->dx > planes[0].Comp->dx || planes[1].Comp->dy > planes[0].Comp->dy);
   const bool ycc = colour && (image.color_space == OPJ_CLRSPC_SYCC ||
-                              image.color_space == OPJ_CLRSPC_EYCC);
+                              image.color_space == OPJ_CLRSPC_EYCC ||
+                              (image.color_space == OPJ_CLRSPC_UNSPECIFIED && subsampledChroma));
 
   Picture picture;
   picture.Image = NewPictureImage(width, height);
