@@ -138,7 +138,40 @@ template <int C>
 void HorizontalRows(ConstPlane src, Plane dst, int rowFrom, int rowTo, int outWidth,
                     const AxisPlan& plan) {
   const int maxTaps = plan.MaxTaps;
-  for (int r = rowFrom; r < rowTo; ++r) {
+  int r = rowFrom;
+  if constexpr (C == 3) {
+    // Two rows at a time share each weight load and the loop overhead.
+    for (; r + 1 < rowTo; r += 2) {
+      const uint8_t* in0 = src.Bits + qsizetype(r) * src.Stride;
+      const uint8_t* in1 = in0 + src.Stride;
+      uint8_t* out0 = dst.Bits + qsizetype(r - rowFrom) * dst.Stride;
+      uint8_t* out1 = out0 + dst.Stride;
+      const int32_t* weights = plan.Weights.data();
+      for (int x = 0; x < outWidth; ++x, weights += maxTaps, out0 += 3, out1 += 3) {
+        const qsizetype first = qsizetype(plan.First[size_t(x)]) * 3;
+        const uint8_t* p = in0 + first;
+        const uint8_t* q = in1 + first;
+        const int n = plan.Count[size_t(x)];
+        int32_t a0 = kHalf, a1 = kHalf, a2 = kHalf, b0 = kHalf, b1 = kHalf, b2 = kHalf;
+        for (int t = 0; t < n; ++t, p += 3, q += 3) {
+          const int32_t k = weights[t];
+          a0 += p[0] * k;
+          a1 += p[1] * k;
+          a2 += p[2] * k;
+          b0 += q[0] * k;
+          b1 += q[1] * k;
+          b2 += q[2] * k;
+        }
+        out0[0] = ClipToByte(a0);
+        out0[1] = ClipToByte(a1);
+        out0[2] = ClipToByte(a2);
+        out1[0] = ClipToByte(b0);
+        out1[1] = ClipToByte(b1);
+        out1[2] = ClipToByte(b2);
+      }
+    }
+  }
+  for (; r < rowTo; ++r) {
     const uint8_t* in = src.Bits + qsizetype(r) * src.Stride;
     uint8_t* out = dst.Bits + qsizetype(r - rowFrom) * dst.Stride;
     const int32_t* weights = plan.Weights.data();
