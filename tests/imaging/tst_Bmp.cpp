@@ -357,6 +357,12 @@ void TestBmp::hostileFiles_data() {
     Put32(bad, 10, offset);
     QTest::addRow("pixel offset %u", offset) << bad;
   }
+  // The palette must not be read from beyond the file when the pixel offset points there.
+  for (std::uint32_t offset : {0xFFFFFFF0u, 0x10000u}) {
+    QByteArray bad = pal8;
+    Put32(bad, 10, offset);
+    QTest::addRow("8-bit, pixel offset %u", offset) << bad;
+  }
   QByteArray headerSize = good24;
   Put32(headerSize, 14, 0x7FFFFFFF);
   QTest::newRow("header size 2^31 - 1") << headerSize;

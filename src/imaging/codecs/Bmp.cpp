@@ -86,17 +86,17 @@ struct Bgr {
   std::uint8_t B = 0, G = 0, R = 0;
 };
 
-// Expands RLE8 or RLE4 data into one palette index per pixel, rows in stored order. Pixels
-// the data skips (end of line, delta) keep index 0. Runs beyond the right edge are clipped;
-// data that runs past the last row or ends in the middle of the picture is an error.
-std::vector<std::uint8_t> DecodeRle(ByteView src, int width, int height, bool rle4) {
-  std::vector<std::uint8_t> out(std::size_t(width) * std::size_t(height), 0);
+// Expands RLE8 or RLE4 data, calling put(x, row, index) for every pixel it sets, rows counted
+// in stored order. Pixels the data skips (end of line, delta) are left alone. Runs beyond the
+// right edge are clipped; data that runs past the last row or ends in the middle of the picture
+// is an error.
+template <typename Put>
+void DecodeRle(ByteView src, int width, int height, bool rle4, Put&& put) {
   std::size_t pos = 0;
   long long x = 0;
   long long y = 0;
-  auto put = [&](std::uint8_t value) {
-    if (x < width) out[std::size_t(y) * std::size_t(width) + std::size_t(x)] = value;
-    if (x < width) ++x;
+  auto next = [&](std::uint8_t index) {
+    if (x < width) put(int(x++), int(y), index);
   };
   for (;;) {
     if (!Has(src, pos, 2)) {
@@ -109,7 +109,7 @@ std::vector<std::uint8_t> DecodeRle(ByteView src, int width, int height, bool rl
     if (count > 0) {
       if (y >= height) Fail(QStringLiteral("A compressed run lies past the end of the picture."));
       for (int i = 0; i < count && x < width; ++i)
-        put(rle4 ? std::uint8_t((i & 1) ? (code & 0x0F) : (code >> 4)) : code);
+        next(rle4 ? std::uint8_t((i & 1) ? (code & 0x0F) : (code >> 4)) : code);
     } else if (code == 0) {  // end of line
       x = 0;
       ++y;
@@ -127,12 +127,11 @@ std::vector<std::uint8_t> DecodeRle(ByteView src, int width, int height, bool rl
       if (y >= height) Fail(QStringLiteral("A compressed run lies past the end of the picture."));
       for (int i = 0; i < code && x < width; ++i) {
         const std::uint8_t b = src[pos + (rle4 ? std::size_t(i) / 2 : std::size_t(i))];
-        put(rle4 ? std::uint8_t((i & 1) ? (b & 0x0F) : (b >> 4)) : b);
+        next(rle4 ? std::uint8_t((i & 1) ? (b & 0x0F) : (b >> 4)) : b);
       }
       pos += bytes + (bytes & 1);
     }
   }
-  return out;
 }
 
 // A fully opaque alpha plane is dropped: a null plane means opaque.
@@ -275,13 +274,16 @@ Picture DecodeDib(ByteView dib, DibKind kind, std::size_t pixelOffset) {
 
   // Palette: as many entries as the header says, no more than the depth allows, and no more
   // than fit before the pixels.
+  const bool pixelsFollowPalette = pixelOffset == kPixelsFollowPalette;
+  if (!pixelsFollowPalette && (pixelOffset < h.PaletteOffset || pixelOffset > dib.size()))
+    Fail(QStringLiteral("The bitmap's pixel offset is invalid."));
   std::vector<Bgr> palette;
   std::size_t paletteEnd = h.PaletteOffset;
   if (bits <= 8) {
     const std::size_t most = std::size_t(1) << bits;
     std::size_t count = h.ColorsUsed ? std::min<std::size_t>(h.ColorsUsed, most) : most;
-    const std::size_t limit = pixelOffset == kPixelsFollowPalette ? dib.size() : pixelOffset;
-    if (h.PaletteOffset > limit) Fail(QStringLiteral("The bitmap's pixel offset is invalid."));
+    const std::size_t limit = pixelsFollowPalette ? dib.size() : pixelOffset;
+    if (h.PaletteOffset > limit) Truncated();
     count = std::min(count, (limit - h.PaletteOffset) / std::size_t(h.PaletteEntrySize));
     if (count == 0) Fail(QStringLiteral("The bitmap has no palette."));
     palette.resize(count);
@@ -291,13 +293,21 @@ Picture DecodeDib(ByteView dib, DibKind kind, std::size_t pixelOffset) {
     }
     paletteEnd = h.PaletteOffset + count * std::size_t(h.PaletteEntrySize);
   }
-  if (pixelOffset == kPixelsFollowPalette) {
-    pixelOffset = paletteEnd;
-  } else if (pixelOffset < h.PaletteOffset || pixelOffset > dib.size()) {
-    Fail(QStringLiteral("The bitmap's pixel offset is invalid."));
-  }
-  if (!Has(dib, 0, paletteEnd)) Truncated();
+  if (pixelsFollowPalette) pixelOffset = paletteEnd;
+  if (!Has(dib, 0, paletteEnd) || pixelOffset > dib.size()) Truncated();
   const ByteView pixels = dib.subspan(pixelOffset);
+
+  // Uncompressed pixels must all be there before the picture is allocated. The last row may
+  // lack its padding; an icon's mask follows whole rows.
+  const std::uint64_t rowBytes = (std::uint64_t(width) * std::uint64_t(bits) + 31) / 32 * 4;
+  if (!rle) {
+    const std::uint64_t lastRow = (std::uint64_t(width) * std::uint64_t(bits) + 7) / 8;
+    const std::uint64_t needed =
+        icon ? rowBytes * std::uint64_t(height) : rowBytes * std::uint64_t(height - 1) + lastRow;
+    if (pixels.size() < needed) Truncated();
+  } else if (pixels.size() < 2) {
+    Truncated();
+  }
 
   Picture picture;
   picture.Image = NewPictureImage(width, height);
@@ -313,28 +323,29 @@ Picture DecodeDib(ByteView dib, DibKind kind, std::size_t pixelOffset) {
 
   QImage alpha;
   bool anyAlpha = false;  // some pixel has a nonzero alpha value
-  const std::uint64_t rowBytes = (std::uint64_t(width) * std::uint64_t(bits) + 31) / 32 * 4;
 
   if (rle) {
-    const std::vector<std::uint8_t> indexes =
-        DecodeRle(pixels, width, height, h.Compression == kBiRle4);
-    for (int r = 0; r < height; ++r) {
-      uchar* dst = image.scanLine(rowOf(r));
-      const std::uint8_t* src = indexes.data() + std::size_t(r) * std::size_t(width);
+    // Skipped pixels keep the first palette colour.
+    const Bgr& first = color(0);
+    for (int y = 0; y < height; ++y) {
+      uchar* dst = image.scanLine(y);
       for (int x = 0; x < width; ++x) {
-        const Bgr& c = color(src[x]);
-        dst[3 * x] = c.B;
-        dst[3 * x + 1] = c.G;
-        dst[3 * x + 2] = c.R;
+        dst[3 * x] = first.B;
+        dst[3 * x + 1] = first.G;
+        dst[3 * x + 2] = first.R;
       }
     }
+    uchar* const base = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    DecodeRle(pixels, width, height, h.Compression == kBiRle4,
+              [&](int x, int stored, std::uint8_t index) {
+                const Bgr& c = color(index);
+                uchar* dst = base + stride * rowOf(stored) + 3 * x;
+                dst[0] = c.B;
+                dst[1] = c.G;
+                dst[2] = c.R;
+              });
   } else {
-    // The last row may lack its padding; an icon's mask follows whole rows.
-    const std::uint64_t lastRow = (std::uint64_t(width) * std::uint64_t(bits) + 7) / 8;
-    const std::uint64_t needed =
-        icon ? rowBytes * std::uint64_t(height) : rowBytes * std::uint64_t(height - 1) + lastRow;
-    if (pixels.size() < needed) Truncated();
-
     const Channel red(h.RedMask), green(h.GreenMask), blue(h.BlueMask), alphaChannel(h.AlphaMask);
     if ((bits == 16 || bits == 32) && alphaChannel.Present())
       alpha = NewPictureImage(width, height, QImage::Format_Grayscale8);

@@ -147,12 +147,16 @@ class PnmCodec final : public Codec {
     const int height = h.Height;
     const int channels = h.Channels();
 
-    // Raw samples must all be there before anything is allocated.
+    // The samples must all be there before anything is allocated.
     const int sampleBytes = h.MaxValue > 255 ? 2 : 1;
     if (!h.Plain()) {
       const std::uint64_t rowBytes = h.Bitmap() ? (std::uint64_t(width) + 7) / 8
                                                 : std::uint64_t(width) * channels * sampleBytes;
       if (data.size() - h.RasterOffset < rowBytes * std::uint64_t(height)) Truncated();
+    } else {
+      // A plain sample takes at least one character (P1) or a digit and a separator.
+      const std::uint64_t samples = std::uint64_t(width) * std::uint64_t(height) * channels;
+      if (data.size() - h.RasterOffset < (h.Kind == 1 ? samples : 2 * samples - 1)) Truncated();
     }
 
     Picture picture;
