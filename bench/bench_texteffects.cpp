@@ -78,8 +78,9 @@ int main(int argc, char** argv) {
   }
   if (picture.constBits() != pixelsBefore)
     std::fprintf(stderr, "warning: the picture was copied during drawing\n");
-  std::printf("text watermark on 6000 x 4000, angle %d, %d runs: mean %.2f ms (best %.2f) wall, "
-              "mean %.2f ms (best %.2f) processor; target < 15 ms\n",
-              angle, runs, totalWall / runs, bestWall, totalCpu / runs, bestCpu);
+  std::printf(
+      "text watermark on 6000 x 4000, angle %d, %d runs: mean %.2f ms (best %.2f) wall, "
+      "mean %.2f ms (best %.2f) processor; target < 15 ms\n",
+      angle, runs, totalWall / runs, bestWall, totalCpu / runs, bestCpu);
   return 0;
 }

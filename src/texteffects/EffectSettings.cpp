@@ -19,9 +19,9 @@ void TAssignable::Assign(const TAssignable& source) { source.AssignTo(*this); }
 void TAssignable::AssignTo(TAssignable& dest) const { dest.AssignError(*this); }
 
 void TAssignable::AssignError(const TAssignable& source) const {
-  throw EAssignError(QStringLiteral("Cannot assign a %1 to a %2")
-                         .arg(QString::fromLatin1(source.ClassName()),
-                              QString::fromLatin1(ClassName())));
+  throw EAssignError(
+      QStringLiteral("Cannot assign a %1 to a %2")
+          .arg(QString::fromLatin1(source.ClassName()), QString::fromLatin1(ClassName())));
 }
 
 // ---- TNotifyClass ----

@@ -163,7 +163,9 @@ class TIAPicture : public TAssignable {
   // The graphic, null when the holder is empty.
   const QImage& Graphic() const { return FGraphic; }
   GraphicKind Kind() const { return FKind; }
-  bool IsEmpty() const { return FGraphic.isNull() || FGraphic.width() == 0 || FGraphic.height() == 0; }
+  bool IsEmpty() const {
+    return FGraphic.isNull() || FGraphic.width() == 0 || FGraphic.height() == 0;
+  }
 
   // Holds a copy of the graphic (an implicitly shared QImage) and notifies.
   void SetGraphic(const QImage& graphic, GraphicKind kind = Bitmap);

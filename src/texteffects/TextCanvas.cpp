@@ -18,37 +18,50 @@ namespace {
 // Classic window-system defaults of the system colours, by index; used for the indexes the
 // palette has no role for and when no application (and so no palette) exists.
 constexpr std::array<QRgb, 31> kSystemColorDefaults = {
-    qRgb(0xC8, 0xC8, 0xC8), qRgb(0x00, 0x00, 0x00), qRgb(0x99, 0xB4, 0xD1),
-    qRgb(0xBF, 0xCD, 0xDB), qRgb(0xF0, 0xF0, 0xF0), qRgb(0xFF, 0xFF, 0xFF),
-    qRgb(0x64, 0x64, 0x64), qRgb(0x00, 0x00, 0x00), qRgb(0x00, 0x00, 0x00),
-    qRgb(0x00, 0x00, 0x00), qRgb(0xB4, 0xB4, 0xB4), qRgb(0xF4, 0xF7, 0xFC),
-    qRgb(0xAB, 0xAB, 0xAB), qRgb(0x00, 0x78, 0xD7), qRgb(0xFF, 0xFF, 0xFF),
-    qRgb(0xF0, 0xF0, 0xF0), qRgb(0xA0, 0xA0, 0xA0), qRgb(0x6D, 0x6D, 0x6D),
-    qRgb(0x00, 0x00, 0x00), qRgb(0x00, 0x00, 0x00), qRgb(0xFF, 0xFF, 0xFF),
-    qRgb(0x69, 0x69, 0x69), qRgb(0xE3, 0xE3, 0xE3), qRgb(0x00, 0x00, 0x00),
-    qRgb(0xFF, 0xFF, 0xE1), qRgb(0x00, 0x00, 0x00), qRgb(0x00, 0x66, 0xCC),
-    qRgb(0xB9, 0xD1, 0xEA), qRgb(0xD7, 0xE4, 0xF2), qRgb(0x33, 0x99, 0xFF),
-    qRgb(0xF0, 0xF0, 0xF0)};
+    qRgb(0xC8, 0xC8, 0xC8), qRgb(0x00, 0x00, 0x00), qRgb(0x99, 0xB4, 0xD1), qRgb(0xBF, 0xCD, 0xDB),
+    qRgb(0xF0, 0xF0, 0xF0), qRgb(0xFF, 0xFF, 0xFF), qRgb(0x64, 0x64, 0x64), qRgb(0x00, 0x00, 0x00),
+    qRgb(0x00, 0x00, 0x00), qRgb(0x00, 0x00, 0x00), qRgb(0xB4, 0xB4, 0xB4), qRgb(0xF4, 0xF7, 0xFC),
+    qRgb(0xAB, 0xAB, 0xAB), qRgb(0x00, 0x78, 0xD7), qRgb(0xFF, 0xFF, 0xFF), qRgb(0xF0, 0xF0, 0xF0),
+    qRgb(0xA0, 0xA0, 0xA0), qRgb(0x6D, 0x6D, 0x6D), qRgb(0x00, 0x00, 0x00), qRgb(0x00, 0x00, 0x00),
+    qRgb(0xFF, 0xFF, 0xFF), qRgb(0x69, 0x69, 0x69), qRgb(0xE3, 0xE3, 0xE3), qRgb(0x00, 0x00, 0x00),
+    qRgb(0xFF, 0xFF, 0xE1), qRgb(0x00, 0x00, 0x00), qRgb(0x00, 0x66, 0xCC), qRgb(0xB9, 0xD1, 0xEA),
+    qRgb(0xD7, 0xE4, 0xF2), qRgb(0x33, 0x99, 0xFF), qRgb(0xF0, 0xF0, 0xF0)};
 
 // The palette role that stands for a system colour index, or -1 when there is none.
 int PaletteRoleFor(int index) {
   switch (index) {
-    case 4: return QPalette::Window;          // menu
-    case 5: return QPalette::Base;            // window background
-    case 7: return QPalette::WindowText;      // menu text
-    case 8: return QPalette::Text;            // window text
-    case 13: return QPalette::Highlight;
-    case 14: return QPalette::HighlightedText;
-    case 15: return QPalette::Button;         // button face
-    case 16: return QPalette::Dark;           // button shadow
-    case 18: return QPalette::ButtonText;
-    case 20: return QPalette::Light;          // button highlight
-    case 21: return QPalette::Shadow;
-    case 22: return QPalette::Midlight;
-    case 23: return QPalette::ToolTipText;
-    case 24: return QPalette::ToolTipBase;
-    case 26: return QPalette::Link;           // hot-tracked item
-    default: return -1;
+    case 4:
+      return QPalette::Window;  // menu
+    case 5:
+      return QPalette::Base;  // window background
+    case 7:
+      return QPalette::WindowText;  // menu text
+    case 8:
+      return QPalette::Text;  // window text
+    case 13:
+      return QPalette::Highlight;
+    case 14:
+      return QPalette::HighlightedText;
+    case 15:
+      return QPalette::Button;  // button face
+    case 16:
+      return QPalette::Dark;  // button shadow
+    case 18:
+      return QPalette::ButtonText;
+    case 20:
+      return QPalette::Light;  // button highlight
+    case 21:
+      return QPalette::Shadow;
+    case 22:
+      return QPalette::Midlight;
+    case 23:
+      return QPalette::ToolTipText;
+    case 24:
+      return QPalette::ToolTipBase;
+    case 26:
+      return QPalette::Link;  // hot-tracked item
+    default:
+      return -1;
   }
 }
 
@@ -63,11 +76,13 @@ void RequireGuiApplication() {
 // advance of a string is the sum of its characters.
 QFont MakeQFont(const CanvasFont& font) {
   RequireGuiApplication();
+  const long long height = std::llabs(static_cast<long long>(font.Height));
+  if (height > kMaxFontPixels)
+    throw QuillomarError(QStringLiteral("The font is too large to draw (%1 pixels).").arg(height));
   QFont result(font.Name);
-  result.setPixelSize(std::max(1, std::abs(font.Height)));
-  result.setWeight(static_cast<QFont::Weight>(std::clamp(font.Weight == 0 ? kWeightNormal
-                                                                          : font.Weight,
-                                                          1, 1000)));
+  result.setPixelSize(std::max(1, static_cast<int>(height)));
+  result.setWeight(static_cast<QFont::Weight>(
+      std::clamp(font.Weight == 0 ? kWeightNormal : font.Weight, 1, 1000)));
   result.setItalic(font.Italic);
   result.setUnderline(font.Underline);
   result.setStrikeOut(font.StrikeOut);
@@ -83,8 +98,8 @@ QFont MakeQFont(const CanvasFont& font) {
     // becomes the one asked for.
     const int natural = QFontMetrics(result).averageCharWidth();
     if (natural > 0)
-      result.setStretch(std::clamp(static_cast<int>(std::lround(100.0 * font.Width / natural)),
-                                   1, 4000));
+      result.setStretch(
+          std::clamp(static_cast<int>(std::lround(100.0 * font.Width / natural)), 1, 4000));
   }
   return result;
 }
@@ -112,8 +127,8 @@ QRgb ColorToRgb(TColor color) {
   const int index = static_cast<int>(static_cast<std::uint32_t>(color) & 0xFF);
   const int role = PaletteRoleFor(index);
   if (role >= 0 && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
-    const QColor c = QGuiApplication::palette().color(QPalette::Active,
-                                                       static_cast<QPalette::ColorRole>(role));
+    const QColor c =
+        QGuiApplication::palette().color(QPalette::Active, static_cast<QPalette::ColorRole>(role));
     return qRgb(c.red(), c.green(), c.blue());
   }
   if (index < static_cast<int>(kSystemColorDefaults.size())) return kSystemColorDefaults[index];
@@ -135,6 +150,8 @@ TextCellSize MeasureTextCell(const CanvasFont& font, const QString& text) {
   TextCellSize size;
   size.Advance = text.isEmpty() ? 0 : metrics.horizontalAdvance(text);
   size.CellHeight = metrics.ascent() + metrics.descent();
+  if (size.Advance < 0 || size.CellHeight < 0)
+    throw QuillomarError(QStringLiteral("The text is too large to measure."));
   return size;
 }
 

@@ -26,7 +26,7 @@
 
 // A window-system colour value: red in the lowest byte, then green, then blue
 // (red + 256 * green + 65536 * blue). A negative value names a system colour
-// (0x80000000 | index, e.g. 0x80000008 the window-text colour).
+// (0x80000000 | index, e.g. 0x80000008 the window-text colour; 0xFF000000 | index likewise).
 using TColor = std::int32_t;
 
 inline constexpr TColor kSystemColorWindowText = static_cast<TColor>(0x80000008u);
@@ -39,6 +39,10 @@ QRgb ColorToRgb(TColor color);
 constexpr TColor RgbToColor(int red, int green, int blue) {
   return static_cast<TColor>((red & 0xFF) | ((green & 0xFF) << 8) | ((blue & 0xFF) << 16));
 }
+
+// Largest character height, in pixels, that fonts are made in (the rasteriser's metrics stop
+// being exact beyond it). Measuring or drawing a larger font throws QuillomarError.
+inline constexpr int kMaxFontPixels = 16384;
 
 // Pixels per inch used to turn a font size in points into pixels.
 inline constexpr int kTextPixelsPerInch = 96;
@@ -58,16 +62,16 @@ inline constexpr int kWeightBold = 700;
 // The full description of a font as the drawing surface keeps it.
 struct CanvasFont {
   QString Name = QStringLiteral("Arial");  // face name
-  int Height = 11;      // character (em) height in pixels; a negative value counts as its magnitude
-  int Width = 0;        // average character width in pixels; 0 keeps the face's own proportions
-  int Escapement = 0;   // angle of the text, tenths of a degree counter-clockwise
+  int Height = 11;     // character (em) height in pixels; a negative value counts as its magnitude
+  int Width = 0;       // average character width in pixels; 0 keeps the face's own proportions
+  int Escapement = 0;  // angle of the text, tenths of a degree counter-clockwise
   int Weight = kWeightNormal;  // 100..900
   bool Italic = false;
   bool Underline = false;
   bool StrikeOut = false;
   int CharSet = kDefaultCharSet;
   int Pitch = kDefaultPitch;
-  TColor Color = 0;     // text colour (colour value, may name a system colour)
+  TColor Color = 0;  // text colour (colour value, may name a system colour)
 
   // Sets Height from a size in points at kTextPixelsPerInch (rounded: 28 pt give 37 px).
   void SetSize(int points);
@@ -119,11 +123,11 @@ class TextCanvas {
 
 // The QFont that draws a font description (pixel size, weight, style; no kerning, full hinting,
 // no antialiasing). The escapement and the colour are not part of it.
-// Throws QuillomarError when there is no QGuiApplication.
+// Throws QuillomarError when there is no QGuiApplication or the height passes kMaxFontPixels.
 QFont MakeQFont(const CanvasFont& font);
 
 // Measures one line of text in the given font (the escapement is ignored).
-// Throws QuillomarError when there is no QGuiApplication.
+// Throws QuillomarError when there is no QGuiApplication or the font is too large.
 TextCellSize MeasureTextCell(const CanvasFont& font, const QString& text);
 
 // Draws one line of text without smoothing onto an 8-bit raster (QImage::Format_Grayscale8),

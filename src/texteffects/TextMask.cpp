@@ -4,10 +4,29 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <numbers>
 
 #include "texteffects/uFont.h"
 #include "util/Random.h"
+
+namespace {
+
+// The surface's font at the supersampling scale: height and width multiplied. A height that would
+// overflow is left out of range, for the font check to refuse.
+CanvasFont ScaledFont(const CanvasFont& font, int scale) {
+  CanvasFont scaled = font;
+  const auto times = [scale](int value) {
+    return static_cast<int>(std::clamp(static_cast<long long>(value) * scale,
+                                       -static_cast<long long>(std::numeric_limits<int>::max()),
+                                       static_cast<long long>(std::numeric_limits<int>::max())));
+  };
+  scaled.Height = times(font.Height);
+  scaled.Width = times(font.Width);
+  return scaled;
+}
+
+}  // namespace
 
 int RoundHalfEven(double value) { return static_cast<int>(std::nearbyint(value)); }
 
@@ -54,10 +73,18 @@ void TIAMask::Assign(const TAssignable& source) {
 void TIAMask::SetQuality(std::uint8_t value) {
   FQuality = value;
   switch (value) {
-    case 0: FScale = 4; break;
-    case 1: FScale = 3; break;
-    case 2: FScale = 2; break;
-    default: FScale = 1; break;
+    case 0:
+      FScale = 4;
+      break;
+    case 1:
+      FScale = 3;
+      break;
+    case 2:
+      FScale = 2;
+      break;
+    default:
+      FScale = 1;
+      break;
   }
 }
 
@@ -81,9 +108,7 @@ void TIAMask::Resize(int width, int height) {
 TMaskExtent TIAMask::MeasureText(const QString& text) const {
   TextCanvas* canvas = FOwner != nullptr ? FOwner->Canvas() : nullptr;
   if (canvas == nullptr) return {};
-  CanvasFont font = canvas->Font;
-  font.Height *= FScale;
-  font.Width *= FScale;
+  const CanvasFont font = ScaledFont(canvas->Font, FScale);
   const double angle = font.Escapement * std::numbers::pi / 1800.0;
 
   const TextCellSize cell = MeasureTextCell(font, text);
@@ -108,15 +133,16 @@ void TIAMask::RenderText(const QString& text) {
   // The scratch raster: the text at Scale times its size, white on black, two levels.
   QImage scratch;
   if (FWidth > 0 && FHeight > 0) {
-    scratch = QImage(FWidth * FScale, FHeight * FScale, QImage::Format_Grayscale8);
+    const long long samples =
+        static_cast<long long>(FWidth) * FScale * static_cast<long long>(FHeight) * FScale;
+    if (samples < std::numeric_limits<int>::max())
+      scratch = QImage(FWidth * FScale, FHeight * FScale, QImage::Format_Grayscale8);
     if (scratch.isNull())
       throw QuillomarError(QStringLiteral("The text is too large to draw (%1 x %2 pixels).")
                                .arg(FWidth)
                                .arg(FHeight));
     scratch.fill(0);
-    CanvasFont font = canvas->Font;
-    font.Height *= FScale;
-    font.Width *= FScale;
+    const CanvasFont font = ScaledFont(canvas->Font, FScale);
     QPoint start(0, 0);
     if (font.Escapement != 0) start = extent.Offset * FScale;
     DrawTextCell(scratch, font, start, text, 255);
@@ -210,7 +236,8 @@ void TIAMask::ApplyBlur(int strength) {
   for (int y = 0; y < FHeight; ++y) {
     const int* window[5];
     for (int dy = -2; dy <= 2; ++dy)
-      window[dy + 2] = rowSums.data() + static_cast<std::size_t>(std::clamp(y + dy, 0, FHeight - 1)) * FWidth;
+      window[dy + 2] =
+          rowSums.data() + static_cast<std::size_t>(std::clamp(y + dy, 0, FHeight - 1)) * FWidth;
     std::uint8_t* row = Row(y);
     for (int x = 0; x < FWidth; ++x) {
       const int sum = window[0][x] + window[1][x] + window[2][x] + window[3][x] + window[4][x];
@@ -291,8 +318,7 @@ void TIABlend::Compose(int x, int y, const std::uint8_t* colour, int alpha, cons
   if (width <= 0 || height <= 0) return;
   if (Work.width() != width || Work.height() != height || Work.format() != QImage::Format_BGR888)
     Work = QImage(width, height, QImage::Format_BGR888);
-  if (Work.isNull())
-    throw QuillomarError(QStringLiteral("Not enough memory to draw the text."));
+  if (Work.isNull()) throw QuillomarError(QStringLiteral("Not enough memory to draw the text."));
 
   QImage& target = *canvas->Image();
   const QRect onTarget = QRect(x, y, width, height).intersected(target.rect());

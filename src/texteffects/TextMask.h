@@ -98,7 +98,9 @@ class TIAMask : public TAssignable {
 
  private:
   // Start of row r without the range check.
-  std::uint8_t* Row(int r) { return FBits.data() + static_cast<std::size_t>(FHeight - 1 - r) * FStride; }
+  std::uint8_t* Row(int r) {
+    return FBits.data() + static_cast<std::size_t>(FHeight - 1 - r) * FStride;
+  }
   const std::uint8_t* Row(int r) const {
     return FBits.data() + static_cast<std::size_t>(FHeight - 1 - r) * FStride;
   }

@@ -144,8 +144,7 @@ void TIAFontEx::GradientFill() {
   SizeFore(fore, mask);
   const TIAGradual& gradual = FEffect->Gradual();
   const TGradualStyle style = gradual.Style();
-  const bool horizontal =
-      style == gsLeftToRight || style == gsRightToLeft || style == gsCenterToLR;
+  const bool horizontal = style == gsLeftToRight || style == gsRightToLeft || style == gsCenterToLR;
   const bool centred = style == gsCenterToLR || style == gsCenterToTB;
   const int length = horizontal ? mask.Width() : mask.Height();
   const int steps = centred ? (length + 1) / 2 : length;
@@ -157,14 +156,12 @@ void TIAFontEx::GradientFill() {
   std::vector<std::uint8_t> ramp(static_cast<std::size_t>(std::max(length, 0)) * 3);
   for (int i = 0; i < steps; ++i) {
     ramp[i * 3 + 0] = static_cast<std::uint8_t>(qBlue(c1) + (qBlue(c2) - qBlue(c1)) * i / steps);
-    ramp[i * 3 + 1] =
-        static_cast<std::uint8_t>(qGreen(c1) + (qGreen(c2) - qGreen(c1)) * i / steps);
+    ramp[i * 3 + 1] = static_cast<std::uint8_t>(qGreen(c1) + (qGreen(c2) - qGreen(c1)) * i / steps);
     ramp[i * 3 + 2] = static_cast<std::uint8_t>(qRed(c1) + (qRed(c2) - qRed(c1)) * i / steps);
   }
   // The centre styles run from the edges (c1) towards the middle.
   if (centred) {
-    for (int m = 0; m < steps; ++m)
-      std::copy_n(&ramp[m * 3], 3, &ramp[(length - 1 - m) * 3]);
+    for (int m = 0; m < steps; ++m) std::copy_n(&ramp[m * 3], 3, &ramp[(length - 1 - m) * 3]);
   }
 
   for (int y = 0; y < fore.height(); ++y) {

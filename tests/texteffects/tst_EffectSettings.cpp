@@ -88,48 +88,38 @@ void TestEffectSettings::Notifications_data() {
   QTest::newRow("effect alpha unchanged")
       << nothing << Setter([](TIAEffect& e) { e.SetAlpha(100); }) << 0;
   QTest::newRow("effect angle") << nothing << Setter([](TIAEffect& e) { e.SetAngle(-90); }) << 1;
-  QTest::newRow("effect noise, spray, blur")
-      << nothing << Setter([](TIAEffect& e) {
-           e.SetNoise(10);
-           e.SetSpray(3);
-           e.SetBlur(20);
-         })
-      << 3;
-  QTest::newRow("effect flags")
-      << nothing << Setter([](TIAEffect& e) {
-           e.SetOutline(true);
-           e.SetHorzMirror(true);
-           e.SetVertMirror(true);
-           e.SetVertMirror(true);
-         })
-      << 3;
+  QTest::newRow("effect noise, spray, blur") << nothing << Setter([](TIAEffect& e) {
+    e.SetNoise(10);
+    e.SetSpray(3);
+    e.SetBlur(20);
+  }) << 3;
+  QTest::newRow("effect flags") << nothing << Setter([](TIAEffect& e) {
+    e.SetOutline(true);
+    e.SetHorzMirror(true);
+    e.SetVertMirror(true);
+    e.SetVertMirror(true);
+  }) << 3;
   QTest::newRow("disabled shadow blur")
       << nothing << Setter([](TIAEffect& e) { e.Shadow().SetBlur(10); }) << 0;
   QTest::newRow("disabled gradual colour")
       << nothing << Setter([](TIAEffect& e) { e.Gradual().SetEndColor(255); }) << 0;
   QTest::newRow("disabled texture mode")
       << nothing << Setter([](TIAEffect& e) { e.Texture().SetMode(tmCenter); }) << 0;
-  QTest::newRow("enabled shadow every field")
-      << enableAll << Setter([](TIAEffect& e) {
-           e.Shadow().SetBlur(10);
-           e.Shadow().SetAlpha(50);
-           e.Shadow().SetColor(0);
-           e.Shadow().SetOffsetX(-3);
-           e.Shadow().SetOffsetY(4);
-         })
-      << 5;
-  QTest::newRow("enabled shadow same values")
-      << enableAll << Setter([](TIAEffect& e) {
-           e.Shadow().SetBlur(80);
-           e.Shadow().SetOffsetX(2);
-         })
-      << 0;
-  QTest::newRow("enabled gradual")
-      << enableAll << Setter([](TIAEffect& e) {
-           e.Gradual().SetStyle(gsCenterToTB);
-           e.Gradual().SetStartColor(1);
-         })
-      << 2;
+  QTest::newRow("enabled shadow every field") << enableAll << Setter([](TIAEffect& e) {
+    e.Shadow().SetBlur(10);
+    e.Shadow().SetAlpha(50);
+    e.Shadow().SetColor(0);
+    e.Shadow().SetOffsetX(-3);
+    e.Shadow().SetOffsetY(4);
+  }) << 5;
+  QTest::newRow("enabled shadow same values") << enableAll << Setter([](TIAEffect& e) {
+    e.Shadow().SetBlur(80);
+    e.Shadow().SetOffsetX(2);
+  }) << 0;
+  QTest::newRow("enabled gradual") << enableAll << Setter([](TIAEffect& e) {
+    e.Gradual().SetStyle(gsCenterToTB);
+    e.Gradual().SetStartColor(1);
+  }) << 2;
   QTest::newRow("enabled texture mode")
       << enableAll << Setter([](TIAEffect& e) { e.Texture().SetMode(tmStretched); }) << 1;
 }

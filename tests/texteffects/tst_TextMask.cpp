@@ -181,19 +181,21 @@ void TestTextMask::MeasureTurnedAndItalic() {
   const QString text = QStringLiteral("Turned text");
   const TMaskExtent flat = font.Mask().MeasureText(text);
   QCOMPARE(flat.Offset, QPoint(0, 0));
-  const TextCellSize cell = MeasureTextCell([] {
-    CanvasFont f;
-    f.Height = 120;  // scale 3
-    return f;
-  }(), text);
+  const TextCellSize cell = MeasureTextCell(
+      [] {
+        CanvasFont f;
+        f.Height = 120;  // scale 3
+        return f;
+      }(),
+      text);
   QCOMPARE(flat.Size, QSize((cell.Advance + 2) / 3, (cell.CellHeight + 2) / 3));
 
   // A turned font gives the turned box of the flat measurement (an odd side may grow by one
   // through the rounding of the corners).
   canvas.Font.Escapement = 900;
   const TMaskExtent turned = font.Mask().MeasureText(text);
-  const TMaskExtent expected = ::RotatedBox(flat.Size.width(), flat.Size.height(),
-                                            std::numbers::pi / 2);
+  const TMaskExtent expected =
+      ::RotatedBox(flat.Size.width(), flat.Size.height(), std::numbers::pi / 2);
   QCOMPARE(turned.Size, expected.Size);
   QCOMPARE(turned.Offset, expected.Offset);
   QVERIFY(std::abs(turned.Size.width() - flat.Size.height()) <= 1);
@@ -202,14 +204,18 @@ void TestTextMask::MeasureTurnedAndItalic() {
   canvas.Font.Escapement = 0;
   canvas.Font.Italic = true;
   const TMaskExtent italic = font.Mask().MeasureText(text);
-  const int upright = (MeasureTextCell([] {
-                         CanvasFont f;
-                         f.Height = 120;
-                         f.Italic = true;
-                         return f;
-                       }(), text).Advance + 2) / 3;
-  QCOMPARE(italic.Size.width(),
-           upright + RoundHalfEven(double(upright) / text.size() * 0.3));
+  const int upright = (MeasureTextCell(
+                           [] {
+                             CanvasFont f;
+                             f.Height = 120;
+                             f.Italic = true;
+                             return f;
+                           }(),
+                           text)
+                           .Advance +
+                       2) /
+                      3;
+  QCOMPARE(italic.Size.width(), upright + RoundHalfEven(double(upright) / text.size() * 0.3));
 }
 
 void TestTextMask::OutlineKeepsBorder() {

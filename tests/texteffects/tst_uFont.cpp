@@ -25,6 +25,8 @@ class TestFont : public QObject {
   void TextBlurLeavesShadowSharp();
   void SurfaceStateIsKept();
   void EmptyTextDrawsNothing();
+  void AbsurdFontRaises_data();
+  void AbsurdFontRaises();
   void Turned90ReadsUpward();
   void WatermarkPicture();
 };
@@ -111,9 +113,9 @@ void TestFont::ArialIsAvailable() {
   CanvasFont font;
   font.Height = 37;
   const QFontInfo info(MakeQFont(font));
-  QVERIFY2(info.family() == QLatin1String("Arial") ||
-               info.family() == QLatin1String("Liberation Sans"),
-           qPrintable(info.family()));
+  QVERIFY2(
+      info.family() == QLatin1String("Arial") || info.family() == QLatin1String("Liberation Sans"),
+      qPrintable(info.family()));
   QCOMPARE(info.pixelSize(), 37);
 }
 
@@ -139,20 +141,19 @@ void TestFont::Gradient_data() {
     for (int v : values) list << qRgb(v, v, v);
     return list;
   };
-  QTest::newRow("left to right, 5") << int(gsLeftToRight) << 5 << 2 << white << TColor(0)
-                                    << grey({255, 204, 153, 102, 51});
-  QTest::newRow("right to left, 5") << int(gsRightToLeft) << 5 << 2 << white << TColor(0)
-                                    << grey({0, 51, 102, 153, 204});
+  QTest::newRow("left to right, 5")
+      << int(gsLeftToRight) << 5 << 2 << white << TColor(0) << grey({255, 204, 153, 102, 51});
+  QTest::newRow("right to left, 5")
+      << int(gsRightToLeft) << 5 << 2 << white << TColor(0) << grey({0, 51, 102, 153, 204});
   QTest::newRow("centre LR, 5") << int(gsCenterToLR) << 5 << 2 << white << TColor(0)
                                 << grey({0, 85, 170, 85, 0});
   QTest::newRow("centre LR, 4") << int(gsCenterToLR) << 4 << 2 << white << TColor(0)
                                 << grey({0, 127, 127, 0});
-  QTest::newRow("centre LR, 1") << int(gsCenterToLR) << 1 << 2 << white << TColor(0)
-                                << grey({0});
-  QTest::newRow("top to bottom, 5") << int(gsTopToBottom) << 3 << 5 << white << TColor(0)
-                                    << grey({255, 204, 153, 102, 51});
-  QTest::newRow("bottom to top, 5") << int(gsBottomToTop) << 3 << 5 << white << TColor(0)
-                                    << grey({0, 51, 102, 153, 204});
+  QTest::newRow("centre LR, 1") << int(gsCenterToLR) << 1 << 2 << white << TColor(0) << grey({0});
+  QTest::newRow("top to bottom, 5")
+      << int(gsTopToBottom) << 3 << 5 << white << TColor(0) << grey({255, 204, 153, 102, 51});
+  QTest::newRow("bottom to top, 5")
+      << int(gsBottomToTop) << 3 << 5 << white << TColor(0) << grey({0, 51, 102, 153, 204});
   QTest::newRow("centre TB, 4") << int(gsCenterToTB) << 3 << 4 << white << TColor(0)
                                 << grey({0, 127, 127, 0});
   QTest::newRow("channels") << int(gsLeftToRight) << 4 << 1 << RgbToColor(200, 100, 0)
@@ -194,7 +195,7 @@ void TestFont::NoiseStaysInRange() {
   for (int y = 0; y < 40; ++y)
     for (int x = 0; x < 40; ++x) {
       const QColor c = fore.pixelColor(x, y);
-      QVERIFY(c.red() >= 95 && c.red() <= 104);  // -5..+4
+      QVERIFY(c.red() >= 95 && c.red() <= 104);   // -5..+4
       QVERIFY(c.green() >= 0 && c.green() <= 6);  // clamped at 0
       QVERIFY(c.blue() >= 245 && c.blue() <= 254);
       lowest = std::min(lowest, c.red());
@@ -299,11 +300,14 @@ void TestFont::ShadowAndText_data() {
   QTest::addColumn<QPoint>("textAt");
   QTest::addColumn<QPoint>("shadowAt");
   QTest::addColumn<int>("shadowOpacity");
-  QTest::newRow("80 x 50, (2, 2)") << 80 << 50 << QPoint(2, 2) << QPoint(0, 0) << QPoint(2, 2) << 40;
-  QTest::newRow("75 x 50, (2, 2)") << 75 << 50 << QPoint(2, 2) << QPoint(0, 0) << QPoint(2, 2) << 37;
+  QTest::newRow("80 x 50, (2, 2)")
+      << 80 << 50 << QPoint(2, 2) << QPoint(0, 0) << QPoint(2, 2) << 40;
+  QTest::newRow("75 x 50, (2, 2)")
+      << 75 << 50 << QPoint(2, 2) << QPoint(0, 0) << QPoint(2, 2) << 37;
   QTest::newRow("100 x 100, (-3, 4)")
       << 100 << 100 << QPoint(-3, 4) << QPoint(3, 0) << QPoint(0, 4) << 100;
-  QTest::newRow("60 x 70, (5, -6)") << 60 << 70 << QPoint(5, -6) << QPoint(0, 6) << QPoint(5, 0) << 42;
+  QTest::newRow("60 x 70, (5, -6)")
+      << 60 << 70 << QPoint(5, -6) << QPoint(0, 6) << QPoint(5, 0) << 42;
   QTest::newRow("0 x 50") << 0 << 50 << QPoint(2, 2) << QPoint(0, 0) << QPoint(2, 2) << 0;
 }
 
@@ -388,7 +392,8 @@ void TestFont::TextBlurLeavesShadowSharp() {
   const TIAMask& mask = scene.Font.Mask();
   bool partial = false;
   for (int y = 0; y < mask.Height() && !partial; ++y)
-    for (int x = 0; x < mask.Width(); ++x) partial |= mask.Lines(y)[x] > 0 && mask.Lines(y)[x] < 255;
+    for (int x = 0; x < mask.Width(); ++x)
+      partial |= mask.Lines(y)[x] > 0 && mask.Lines(y)[x] < 255;
   QVERIFY(partial);
 }
 
@@ -421,6 +426,33 @@ void TestFont::EmptyTextDrawsNothing() {
   TIAFontEx nowhere(nullptr);
   nowhere.TextOut(0, 0, QStringLiteral("A"));
   QCOMPARE(nowhere.TextWidth(QStringLiteral("A")), 0);
+}
+
+void TestFont::AbsurdFontRaises_data() {
+  QTest::addColumn<int>("height");
+  QTest::addColumn<int>("angle");
+  QTest::newRow("5000 px at 4 x 4") << 5000 << 0;
+  QTest::newRow("largest int") << std::numeric_limits<int>::max() << 0;
+  QTest::newRow("most negative, turned") << std::numeric_limits<int>::min() << 45;
+}
+
+// A font too large for the rasteriser is refused with an error, never drawn wrong or crashing;
+// the surface keeps its font and brush.
+void TestFont::AbsurdFontRaises() {
+  QFETCH(int, height);
+  QFETCH(int, angle);
+  Scene scene(50, 50, Qt::gray);
+  scene.Font.SetQuality(0);
+  scene.Font.Effect().SetAngle(angle);
+  scene.Font.Effect().Shadow().SetEnabled(true);
+  scene.Canvas.Font.Height = height;
+  const CanvasFont before = scene.Canvas.Font;
+  const QImage original = scene.Image.copy();
+  QVERIFY_THROWS_EXCEPTION(QuillomarError, scene.Font.TextExtent(QStringLiteral("Big")));
+  QVERIFY_THROWS_EXCEPTION(QuillomarError, scene.Font.TextOut(0, 0, QStringLiteral("Big")));
+  QCOMPARE(scene.Canvas.Font, before);
+  QCOMPARE(scene.Canvas.Brush.Style, BrushStyle::Clear);
+  QCOMPARE(scene.Image, original);
 }
 
 // Turned by 90 degrees the text runs upward from the bottom-left corner of its box: the ink
@@ -538,8 +570,10 @@ void TestFont::WatermarkPicture() {
   const QRect textInk = ChangedBox(original, alone, [](QColor, QColor) { return true; });
   QImage flatOnly = original.copy();
   draw(flatOnly, 0, true, flatAt);
-  const QRect brighter = ChangedBox(original, flatOnly, [](QColor a, QColor b) { return Luma(b) > Luma(a); });
-  const QRect darker = ChangedBox(original, flatOnly, [](QColor a, QColor b) { return Luma(b) < Luma(a); });
+  const QRect brighter =
+      ChangedBox(original, flatOnly, [](QColor a, QColor b) { return Luma(b) > Luma(a); });
+  const QRect darker =
+      ChangedBox(original, flatOnly, [](QColor a, QColor b) { return Luma(b) < Luma(a); });
   QCOMPARE(brighter.topLeft(), textInk.topLeft());
   QVERIFY(std::abs(darker.right() - (textInk.right() + 2)) <= 1);
   QVERIFY(std::abs(darker.bottom() - (textInk.bottom() + 2)) <= 1);
