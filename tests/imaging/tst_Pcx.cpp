@@ -238,6 +238,33 @@ class TestPcx : public QObject {
     QCOMPARE(facts.DpiY, dpi);
   }
 
+  // GraphicsMagick writes a picture with transparency as four 8-bit planes, the fourth alpha.
+  void fourPlanesCarryAlpha() {
+    const QString png = Path("rgba.png"), pcx = Path("rgba.pcx");
+    const char script[] = R"(
+import sys
+from PIL import Image
+im = Image.new('RGBA', (19, 6))
+im.putdata([(x * 13, y * 40, 100, (x * 25 + y) % 256) for y in range(6) for x in range(19)])
+im.save(sys.argv[1])
+sys.stdout.buffer.write(im.getchannel('A').tobytes())
+)";
+    const ProcessResult made = RunPython(QString::fromLatin1(script), {png});
+    QVERIFY2(made.ExitCode == 0, made.Err.constData());
+    QCOMPARE(RunProgram("gm", {"convert", png, pcx}).ExitCode, 0);
+    const QByteArray bytes = ReadAll(pcx);
+    QCOMPARE(int(uchar(bytes[65])), 4);
+
+    const Picture picture = ReadPicture(pcx);
+    QCOMPARE(MaxChannelDifference(picture.Image, DecodeWithPillow(png)), 0);
+    QVERIFY(picture.HasAlpha());
+    QCOMPARE(picture.Alpha.format(), QImage::Format_Grayscale8);
+    for (int y = 0; y < 6; ++y)
+      QCOMPARE(QByteArray(reinterpret_cast<const char*>(picture.Alpha.constScanLine(y)), 19),
+               made.Out.mid(y * 19, 19));
+    QCOMPARE(picture.Params.BitsPerSample * picture.Params.SamplesPerPixel, 32);
+  }
+
   // An 8-bit file without the palette block shows its values as a grey ramp.
   void eightBitWithoutPaletteIsGrey() {
     QByteArray bytes = Header(8, 1, 4, 1, 4);
