@@ -2,8 +2,8 @@
 
 namespace {
 
-const char* const kCaptions[PictureEntry::ColumnCount] = {
-    "Filename", "File Type", "Dimensions(px)", "Colors", "File Size", "DPI"};
+const char* const kCaptions[PictureEntry::ColumnCount] = {"Filename", "File Type", "Dimensions(px)",
+                                                          "Colors",   "File Size", "DPI"};
 
 }  // namespace
 

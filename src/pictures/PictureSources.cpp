@@ -73,9 +73,9 @@ int AddPictures(PictureListModel& list, const QStringList& paths, const AddPictu
       if (hooks.ProcessPendingEvents) hooks.ProcessPendingEvents();
       if (hooks.Progress) {
         const int percent = static_cast<int>(100.0L / n * i);
-        hooks.Progress(percent, QStringLiteral("Loading pictures. Please wait... [%1 / %2]")
-                                    .arg(i + 1)
-                                    .arg(n));
+        hooks.Progress(
+            percent,
+            QStringLiteral("Loading pictures. Please wait... [%1 / %2]").arg(i + 1).arg(n));
       }
     }
   } catch (const std::exception&) {

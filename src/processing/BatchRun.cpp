@@ -18,9 +18,9 @@ const QString kNoOutputFolderMessage =
     QStringLiteral("The output folder donot exists, Please create it firstly.");
 const QString kSameAsSourceMessage =
     QStringLiteral("Please choose another folder to be different from source folder.");
-const QString kRunFinishedQuestion =
-    QStringLiteral("Congratulates, the batch process has finished!\r\n"
-                   "Would you like to open output folder? ");
+const QString kRunFinishedQuestion = QStringLiteral(
+    "Congratulates, the batch process has finished!\r\n"
+    "Would you like to open output folder? ");
 const QString kDetailsSeparator = QString(49, QLatin1Char('-'));
 
 namespace {
@@ -146,7 +146,8 @@ BatchOutcome RunBatch(BatchHost& host, const BatchJob& job) {
     if (!CanReadExtension(path)) {
       host.AddDetailsLine(QStringLiteral("Error reading ") + FileNameOf(path) +
                           QStringLiteral(" ..."));
-      host.AddDetailsLine(sourceExtension.toUpper() + QStringLiteral(" files are not supported ..."));
+      host.AddDetailsLine(sourceExtension.toUpper() +
+                          QStringLiteral(" files are not supported ..."));
       host.AddDetailsLine(kDetailsSeparator);
       host.RepaintDetails();
       ++outcome.Failed;
@@ -182,9 +183,14 @@ BatchOutcome RunBatch(BatchHost& host, const BatchJob& job) {
     }
     QString extension = sourceType == targetType ? sourceExtension : outputExtension;
     switch (host.Settings().Int(JobField::ChangeCase)) {
-      case 0: extension = extension.toUpper(); break;
-      case 1: extension = extension.toLower(); break;
-      default: break;
+      case 0:
+        extension = extension.toUpper();
+        break;
+      case 1:
+        extension = extension.toLower();
+        break;
+      default:
+        break;
     }
     name = SafeFileName(ChangeExtension(name, extension));
     QString outputPath = outputFolder + relative + name;

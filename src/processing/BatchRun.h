@@ -15,9 +15,9 @@ extern const QString kDetailsSeparator;
 
 // What a run works on.
 struct BatchJob {
-  QStringList Paths;     // the picture list's paths, in list order
-  QString SourceFolder;  // folder (with the final separator) of the last folder scan or file
-                         // dialog, whose sub-folders are mirrored; may be empty
+  QStringList Paths;          // the picture list's paths, in list order
+  QString SourceFolder;       // folder (with the final separator) of the last folder scan or file
+                              // dialog, whose sub-folders are mirrored; may be empty
   ProcessLog* Log = nullptr;  // receives a record per written file; may be null
 };
 

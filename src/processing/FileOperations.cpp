@@ -51,9 +51,10 @@ QDateTime ReadFileTime(const QString& path, int which) {
 int WriteFileTime(const QString& path, int which, const QDateTime& time) {
   const QDateTime packed = ToPackedFileTime(time);
   if (!packed.isValid()) return QFileDevice::UnspecifiedError;
-  // Opened for writing without truncating: the contents stay as they are.
+  // Opened for writing without truncating or creating: the contents stay as they are.
   QFile file(path);
-  if (QFileInfo(path).isDir() || !file.open(QIODevice::WriteOnly | QIODevice::Append))
+  if (QFileInfo(path).isDir() ||
+      !file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
     return file.error() != QFileDevice::NoError ? file.error() : QFileDevice::OpenError;
   bool ok = false;
   switch (which) {

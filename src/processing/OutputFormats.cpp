@@ -22,7 +22,7 @@ constexpr int kBmp = 1, kGif = 4, kPcx = 5, kTga = 6;
 
 const OutputFormat& FormatOf(int index) {
   return index >= 0 && index < static_cast<int>(std::size(kFormats)) ? kFormats[index]
-                                                                      : kFormats[0];
+                                                                     : kFormats[0];
 }
 
 void ReduceTo(Picture& picture, int colors, int bits) {
@@ -80,8 +80,7 @@ QString SafeFileName(const QString& name) {
       c = QLatin1Char('_');
 #endif
   }
-  if (safe == QStringLiteral(".") || safe == QStringLiteral(".."))
-    safe.fill(QLatin1Char('_'));
+  if (safe == QStringLiteral(".") || safe == QStringLiteral("..")) safe.fill(QLatin1Char('_'));
   return safe;
 }
 
@@ -90,11 +89,19 @@ bool ApplyColorDepth(Picture& picture, const JobSettings& settings) {
   switch (format) {
     case kBmp:
       switch (settings.Int(JobField::BmpColor)) {
-        case 1: BlackAndWhite(picture); return true;
-        case 2: ReduceTo(picture, 16, 4); return true;
-        case 3: ReduceTo(picture, 256, 8); return true;
-        case 4: return TrueColor(picture);
-        default: return false;
+        case 1:
+          BlackAndWhite(picture);
+          return true;
+        case 2:
+          ReduceTo(picture, 16, 4);
+          return true;
+        case 3:
+          ReduceTo(picture, 256, 8);
+          return true;
+        case 4:
+          return TrueColor(picture);
+        default:
+          return false;
       }
     case kGif: {
       const int choice = settings.Int(JobField::GIFColor);
@@ -112,9 +119,13 @@ bool ApplyColorDepth(Picture& picture, const JobSettings& settings) {
     case kPcx:
     case kTga:
       switch (settings.Int(format == kPcx ? JobField::PCXColor : JobField::TGAColor)) {
-        case 1: ReduceTo(picture, 256, 8); return true;
-        case 2: return TrueColor(picture);
-        default: return false;
+        case 1:
+          ReduceTo(picture, 256, 8);
+          return true;
+        case 2:
+          return TrueColor(picture);
+        default:
+          return false;
       }
     default:
       return false;
@@ -138,8 +149,7 @@ void SetEncoderOptions(Picture& picture, int targetFileType, const JobSettings& 
       const QString text = settings.ChoiceText(JobField::JPEGQuality);
       bool ok = false;
       const int quality = text.toInt(&ok);
-      if (!ok)
-        throw QuillomarError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+      if (!ok) throw QuillomarError(QStringLiteral("'%1' is not a valid integer value").arg(text));
       picture.Params.JpegQuality = quality;
       break;
     }

@@ -25,8 +25,8 @@ class ProcessLog {
   void SetFileName(const QString& path);
   const QString& FileName() const { return Path; }
 
-  bool Active = true;     // records are only added while active
-  bool AutoSave = true;   // save the file after every change
+  bool Active = true;    // records are only added while active
+  bool AutoSave = true;  // save the file after every change
   int SizeLimit = kDefaultSizeLimit;
 
   // Appends a record, trims to the size limit and, with AutoSave, saves. Nothing happens while

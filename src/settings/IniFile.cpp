@@ -69,8 +69,7 @@ QString IniFile::ReadString(const QString& section, const QString& key,
 
 int IniFile::ReadInteger(const QString& section, const QString& key, int defaultValue) const {
   int value = 0;
-  return ParseSettingsInteger(ReadString(section, key, QString()), &value) ? value
-                                                                            : defaultValue;
+  return ParseSettingsInteger(ReadString(section, key, QString()), &value) ? value : defaultValue;
 }
 
 bool IniFile::ReadBool(const QString& section, const QString& key, bool defaultValue) const {

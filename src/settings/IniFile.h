@@ -25,8 +25,7 @@ class IniFile {
   static IniFile FromText(const QString& text);
 
   // The trimmed value of key in section, or defaultValue when the section or key is missing.
-  QString ReadString(const QString& section, const QString& key,
-                     const QString& defaultValue) const;
+  QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
   // The value as an integer (decimal, or "0x" hexadecimal); defaultValue when missing, empty or
   // not an integer.
   int ReadInteger(const QString& section, const QString& key, int defaultValue) const;

@@ -18,12 +18,12 @@ constexpr const char* kTypeItems[] = {"Use width and height", "Use height (keep 
                                       "Use width and height(keep aspect)"};
 constexpr const char* kAlignItems[] = {"Left", "Center", "Right"};
 constexpr const char* kValignItems[] = {"Top", "Middle", "Bottom"};
-constexpr const char* kFilterItems[] = {"None",    "Triangle", "Hermite",  "Bell",
-                                        "Spline",  "Lanczos3", "Mitchell", "Nearest(recommend)",
-                                        "Linear",  "FastLinear", "Bilinear", "Bicubic"};
+constexpr const char* kFilterItems[] = {"None",   "Triangle",   "Hermite",  "Bell",
+                                        "Spline", "Lanczos3",   "Mitchell", "Nearest(recommend)",
+                                        "Linear", "FastLinear", "Bilinear", "Bicubic"};
 constexpr const char* kWmTypeItems[] = {"Input Text", "Image Logo"};
 constexpr const char* kPositionItems[] = {
-    "Randomize Position", "Top and Left",     "Top and Center",    "Top and Right",
+    "Randomize Position", "Top and Left",      "Top and Center",   "Top and Right",
     "Middle and Left",    "Middle and Center", "Middle and Right", "Bottom and Left",
     "Bottom and Center",  "Bottom and Right"};
 constexpr const char* kOutputFormatItems[] = {"JPG (*.jpg)", "BMP (*.bmp)", "PNG (*.png)",
@@ -32,22 +32,29 @@ constexpr const char* kOutputFormatItems[] = {"JPG (*.jpg)", "BMP (*.bmp)", "PNG
 constexpr const char* kJpegQualityItems[] = {"10", "15", "20", "25", "30", "35", "40",
                                              "45", "50", "55", "60", "65", "70", "75",
                                              "80", "85", "90", "95", "100"};
-constexpr const char* kBmpColorItems[] = {"Use colors of original", "Black and White",
-                                          "16 Colors", "256 Colors", "True Color"};
+constexpr const char* kBmpColorItems[] = {"Use colors of original", "Black and White", "16 Colors",
+                                          "256 Colors", "True Color"};
 constexpr const char* kPngItems[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"};
 constexpr const char* kTiffItems[] = {"TIFF_UNCOMPRESSED", "TIFF_CCITT1D", "TIFF_G3FAX1D",
                                       "TIFF_G3FAX2D",      "TIFF_G4FAX",   "TIFF_LZW",
                                       "TIFF_PACKBITS"};
-constexpr const char* kGifColorItems[] = {"Use colors of original", "Black and White",
-                                          "4 Colors",   "8 Colors",  "16 Colors", "32 Colors",
-                                          "64 Colors",  "128 Colors", "256 Colors"};
+constexpr const char* kGifColorItems[] = {"Use colors of original",
+                                          "Black and White",
+                                          "4 Colors",
+                                          "8 Colors",
+                                          "16 Colors",
+                                          "32 Colors",
+                                          "64 Colors",
+                                          "128 Colors",
+                                          "256 Colors"};
 constexpr const char* kPaletteItems[] = {"Use colors of original", "256 Colors", "True Color"};
 constexpr const char* kCaseItems[] = {"Upper extension", "Lower extension", "Do not change"};
 
 constexpr FieldInfo kFields[] = {
 #define QUILLOMAR_FIELD_ROW(key, kind, min, max, maxLength, defaultValue, defaultText, items) \
-  {JobField::key, #key, FieldKind::kind, min, max, maxLength, defaultValue, defaultText,    \
-   std::span<const char* const>(items)},
+  {JobField::key, #key,        FieldKind::kind,                                               \
+   min,           max,         maxLength,                                                     \
+   defaultValue,  defaultText, std::span<const char* const>(items)},
     QUILLOMAR_JOB_FIELDS(QUILLOMAR_FIELD_ROW)
 #undef QUILLOMAR_FIELD_ROW
 };
@@ -102,9 +109,9 @@ JobSettings JobSettings::Defaults(const QString& appDir) {
   }
   s.Texts[Index(JobField::InitDir)] = DefaultInitDir();
   s.Texts[Index(JobField::OutputFolder)] = DefaultOutputFolder();
-  s.Texts[Index(JobField::WmImage)] = WithTrailingBackslash(WithTrailingBackslash(appDir) +
-                                                            QStringLiteral("Data")) +
-                                      QStringLiteral("dontcopy.png");
+  s.Texts[Index(JobField::WmImage)] =
+      WithTrailingBackslash(WithTrailingBackslash(appDir) + QStringLiteral("Data")) +
+      QStringLiteral("dontcopy.png");
   return s;
 }
 

@@ -5,9 +5,9 @@
 #include <QtTest>
 
 #include "common/TestSupport.h"
+#include "imaging/PictureIO.h"
 #include "pictures/PictureListModel.h"
 #include "pictures/PictureSources.h"
-#include "imaging/PictureIO.h"
 #include "util/uFunction.h"
 
 // The picture list model, the folder scan and what AddPictures accepts.
@@ -47,14 +47,12 @@ class TestPictureSources : public QObject {
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("all files, root only")
         << "*.*" << false << QStringList{"a.jpg", "B.JPG", "f.jpeg", "noext", "z.txt"};
-    QTest::newRow("jpg in any case, not jpeg")
-        << "*.JPG" << false << QStringList{"a.jpg", "B.JPG"};
+    QTest::newRow("jpg in any case, not jpeg") << "*.JPG" << false << QStringList{"a.jpg", "B.JPG"};
     QTest::newRow("with sub-folders, not the dot folder")
         << "*.jpg" << true
         << QStringList{"a.jpg", "B.JPG", "sub1/b.jpg", "sub2/d.Jpg", "sub1/deep/c.jpg"};
     QTest::newRow("letters before the asterisk") << "a*.jpg" << false << QStringList{};
-    QTest::newRow("empty filter: files without extension")
-        << "" << false << QStringList{"noext"};
+    QTest::newRow("empty filter: files without extension") << "" << false << QStringList{"noext"};
   }
   void ScanFilters() {
     QFETCH(QString, filter);
@@ -78,8 +76,8 @@ class TestPictureSources : public QObject {
   }
 
   void ScanOfMissingFolderFindsNothing() {
-    QVERIFY(ScanFolder(Dir.path() + QStringLiteral("/nowhere"), QStringLiteral("*.*"), true)
-                .isEmpty());
+    QVERIFY(
+        ScanFolder(Dir.path() + QStringLiteral("/nowhere"), QStringLiteral("*.*"), true).isEmpty());
   }
 
   void AddPicturesAcceptsOnlyNewReadableFiles() {
@@ -94,10 +92,10 @@ class TestPictureSources : public QObject {
       percents << percent;
       labels << label;
     };
-    const int added =
-        AddPictures(list, {garden, Dir.path() + QStringLiteral("/add"), unknown, garden, fake,
-                           Dir.path() + QStringLiteral("/missing.jpg")},
-                    hooks);
+    const int added = AddPictures(list,
+                                  {garden, Dir.path() + QStringLiteral("/add"), unknown, garden,
+                                   fake, Dir.path() + QStringLiteral("/missing.jpg")},
+                                  hooks);
     QCOMPARE(added, 2);
     QCOMPARE(list.Paths(), (QStringList{garden, fake}));
     QCOMPARE(labels.first(), QStringLiteral("Loading pictures. Please wait..."));

@@ -36,7 +36,8 @@ class TestSettingsFiles : public QObject {
     for (const FieldInfo& f : JobFields()) keys << QLatin1String(f.Key);
     QCOMPARE(keys.removeDuplicates(), 0);
     QCOMPARE(keys.first(), QStringLiteral("InitDir"));
-    QVERIFY(keys.indexOf(QStringLiteral("RsHeight")) + 1 == keys.indexOf(QStringLiteral("RsWidth")));
+    QVERIFY(keys.indexOf(QStringLiteral("RsHeight")) + 1 ==
+            keys.indexOf(QStringLiteral("RsWidth")));
     QCOMPARE(keys.last(), QStringLiteral("FontPitch"));
     QCOMPARE(FindField(QStringLiteral("rswidth"))->Id, JobField::RsWidth);
     QVERIFY(FindField(QStringLiteral("NoSuchKey")) == nullptr);
@@ -44,8 +45,8 @@ class TestSettingsFiles : public QObject {
 
   // A file without keys gives the documented defaults.
   void EmptyFileGivesDefaults() {
-    const JobSettings s = LoadSettingsFile(Dir.filePath(QStringLiteral("missing.set")),
-                                           QStringLiteral("/opt/q/"));
+    const JobSettings s =
+        LoadSettingsFile(Dir.filePath(QStringLiteral("missing.set")), QStringLiteral("/opt/q/"));
     QVERIFY(s.On(JobField::ResizeChecked));
     QCOMPARE(s.Int(JobField::RsWidth), 640);
     QCOMPARE(s.Int(JobField::RsHeight), 480);
@@ -79,30 +80,47 @@ class TestSettingsFiles : public QObject {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
     QTest::addColumn<int>("expected");
-    QTest::newRow("quality 18 is 100") << "JPEGQuality" << "18" << 18;
-    QTest::newRow("quality 19 selects nothing") << "JPEGQuality" << "19" << -1;
-    QTest::newRow("choice -5 selects nothing") << "RsMode" << "-5" << -1;
-    QTest::newRow("width 0 shows 2") << "RsWidth" << "0" << 2;
-    QTest::newRow("width 20000 shows 9999") << "RsWidth" << "20000" << 9999;
-    QTest::newRow("angle -500 shows -360") << "WmAngle" << "-500" << -360;
-    QTest::newRow("hex colour") << "WmBgColor" << "0xFF" << 255;
-    QTest::newRow("hex upper X") << "FontColor" << "0X10" << 16;
-    QTest::newRow("bare 0x is not a number") << "RsWidth" << "0x" << 640;
-    QTest::newRow("not a number keeps default") << "RsWidth" << "wide" << 640;
-    QTest::newRow("fraction keeps default") << "RsWidth" << "800.5" << 640;
-    QTest::newRow("empty number keeps default") << "NewDPI" << "" << 72;
-    QTest::newRow("empty switch keeps default") << "ResizeChecked" << "" << 1;
-    QTest::newRow("switch any non-zero is on") << "WatermarkChecked" << "7" << 1;
-    QTest::newRow("switch bad keeps default") << "KeepDateTime" << "yes" << 1;
-    QTest::newRow("overflow keeps default") << "StartNo" << "99999999999" << 1;
-    QTest::newRow("start number at the top") << "StartNo" << "100000" << 99999;
+    QTest::newRow("quality 18 is 100") << "JPEGQuality"
+                                       << "18" << 18;
+    QTest::newRow("quality 19 selects nothing") << "JPEGQuality"
+                                                << "19" << -1;
+    QTest::newRow("choice -5 selects nothing") << "RsMode"
+                                               << "-5" << -1;
+    QTest::newRow("width 0 shows 2") << "RsWidth"
+                                     << "0" << 2;
+    QTest::newRow("width 20000 shows 9999") << "RsWidth"
+                                            << "20000" << 9999;
+    QTest::newRow("angle -500 shows -360") << "WmAngle"
+                                           << "-500" << -360;
+    QTest::newRow("hex colour") << "WmBgColor"
+                                << "0xFF" << 255;
+    QTest::newRow("hex upper X") << "FontColor"
+                                 << "0X10" << 16;
+    QTest::newRow("bare 0x is not a number") << "RsWidth"
+                                             << "0x" << 640;
+    QTest::newRow("not a number keeps default") << "RsWidth"
+                                                << "wide" << 640;
+    QTest::newRow("fraction keeps default") << "RsWidth"
+                                            << "800.5" << 640;
+    QTest::newRow("empty number keeps default") << "NewDPI"
+                                                << "" << 72;
+    QTest::newRow("empty switch keeps default") << "ResizeChecked"
+                                                << "" << 1;
+    QTest::newRow("switch any non-zero is on") << "WatermarkChecked"
+                                               << "7" << 1;
+    QTest::newRow("switch bad keeps default") << "KeepDateTime"
+                                              << "yes" << 1;
+    QTest::newRow("overflow keeps default") << "StartNo"
+                                            << "99999999999" << 1;
+    QTest::newRow("start number at the top") << "StartNo"
+                                             << "100000" << 99999;
   }
   void StoredValues() {
     QFETCH(QString, key);
     QFETCH(QString, value);
     QFETCH(int, expected);
-    const QString path = WriteFile(QStringLiteral("v.set"),
-                                   ("[Setup]\r\n" + key + "=" + value + "\r\n").toUtf8());
+    const QString path =
+        WriteFile(QStringLiteral("v.set"), ("[Setup]\r\n" + key + "=" + value + "\r\n").toUtf8());
     const JobSettings s = LoadSettingsFile(path, Dir.path());
     QCOMPARE(s.Int(FindField(key)->Id), expected);
   }
@@ -144,17 +162,16 @@ class TestSettingsFiles : public QObject {
 
   // Lower-case section and keys, blanks around "=", a text with blanks, comments, hex.
   void LenientFileLoads() {
-    const QString path = WriteFile(
-        QStringLiteral("lenient.set"),
-        "junk before any section\r\n"
-        "; a comment\r\n"
-        "  [ setup ]  \r\n"
-        "  rswidth   =   800  \r\n"
-        "RSHEIGHT=600\n"
-        "wmtext =   two words   \r\n"
-        "RnMask=a=b\r\n"
-        "no equals sign here\r\n"
-        "OutputFormat=2\r");
+    const QString path = WriteFile(QStringLiteral("lenient.set"),
+                                   "junk before any section\r\n"
+                                   "; a comment\r\n"
+                                   "  [ setup ]  \r\n"
+                                   "  rswidth   =   800  \r\n"
+                                   "RSHEIGHT=600\n"
+                                   "wmtext =   two words   \r\n"
+                                   "RnMask=a=b\r\n"
+                                   "no equals sign here\r\n"
+                                   "OutputFormat=2\r");
     const JobSettings s = LoadSettingsFile(path, Dir.path());
     QCOMPARE(s.Int(JobField::RsWidth), 800);
     QCOMPARE(s.Int(JobField::RsHeight), 600);
@@ -245,7 +262,8 @@ class TestSettingsFiles : public QObject {
     QTest::addColumn<QString>("expected");
     const QString sep = PathSeparator();
     QTest::newRow("empty") << "" << sep;
-    QTest::newRow("appended") << "/a/b" << "/a/b" + sep;
+    QTest::newRow("appended") << "/a/b"
+                              << "/a/b" + sep;
     QTest::newRow("kept") << "/a/b" + sep << "/a/b" + sep;
   }
   void TrailingSeparator() {
