@@ -20,6 +20,8 @@ class TestTextMask : public QObject {
   void FullBlockCoverage_data();
   void FullBlockCoverage();
   void MeasureTurnedAndItalic();
+  void TurnedTextIsUnsmoothedAndInside_data();
+  void TurnedTextIsUnsmoothedAndInside();
   void OutlineKeepsBorder();
   void OutlineOfEdges();
   void Mirrors();
@@ -216,6 +218,54 @@ void TestTextMask::MeasureTurnedAndItalic() {
                        2) /
                       3;
   QCOMPARE(italic.Size.width(), upright + RoundHalfEven(double(upright) / text.size() * 0.3));
+}
+
+void TestTextMask::TurnedTextIsUnsmoothedAndInside_data() {
+  QTest::addColumn<int>("escapement");
+  QTest::newRow("30") << 300;
+  QTest::newRow("-30") << -300;
+  QTest::newRow("90") << 900;
+  QTest::newRow("135") << 1350;
+  QTest::newRow("180") << 1800;
+}
+
+// Drawn directly (quality 3) a turned text still has two levels only, and its ink stays off
+// the far corners of its box: the start corner was placed where the turned cell lies.
+void TestTextMask::TurnedTextIsUnsmoothedAndInside() {
+  QFETCH(int, escapement);
+  TextCanvas canvas;
+  canvas.Font.Height = 30;
+  canvas.Font.Weight = kWeightBold;
+  canvas.Font.Escapement = escapement;
+  TIAFont font(&canvas);
+  font.SetQuality(3);
+  const QString text = QStringLiteral("HHHHHHHH");
+  font.Mask().RenderText(text);
+  const TIAMask& mask = font.Mask();
+  long long ink = 0;
+  double sumX = 0, sumY = 0;
+  for (int y = 0; y < mask.Height(); ++y)
+    for (int x = 0; x < mask.Width(); ++x) {
+      const int v = At(mask, x, y);
+      QVERIFY(v == 0 || v == 255);
+      if (v == 255) {
+        ++ink;
+        sumX += x;
+        sumY += y;
+      }
+    }
+  // Turning keeps the amount of ink (up to the rasteriser's rounding) and centres it in the box.
+  canvas.Font.Escapement = 0;
+  TIAMask flat(&font);
+  flat.SetQuality(3);
+  flat.RenderText(text);
+  long long flatInk = 0;
+  for (int y = 0; y < flat.Height(); ++y)
+    for (int x = 0; x < flat.Width(); ++x) flatInk += At(flat, x, y) == 255;
+  QVERIFY2(std::abs(ink - flatInk) < flatInk / 10,
+           qPrintable(QStringLiteral("%1 vs %2").arg(ink).arg(flatInk)));
+  QVERIFY(std::abs(sumX / ink - mask.Width() / 2.0) < mask.Width() / 8.0 + 3);
+  QVERIFY(std::abs(sumY / ink - mask.Height() / 2.0) < mask.Height() / 8.0 + 3);
 }
 
 void TestTextMask::OutlineKeepsBorder() {
