@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
   }
   const QByteArray raw = file.readAll();
   if (width <= 0 || height <= 0 || raw.size() != qsizetype(width) * height * 3) {
-    std::fprintf(stderr, "%s does not hold %d x %d x 3 bytes\n", qPrintable(args[1]), width, height);
+    std::fprintf(stderr, "%s does not hold %d x %d x 3 bytes\n", qPrintable(args[1]), width,
+                 height);
     return 2;
   }
   QImage source(width, height, QImage::Format_BGR888);
@@ -67,8 +68,8 @@ int main(int argc, char** argv) {
     memcpy(source.scanLine(y), raw.constData() + qsizetype(y) * width * 3, size_t(width) * 3);
   }
 
-  static const char* const kNames[] = {"None",   "Triangle",   "Hermite",  "Bell",
-                                       "BSpline", "Lanczos3",  "Mitchell", "Nearest",
+  static const char* const kNames[] = {"None",    "Triangle",   "Hermite",  "Bell",
+                                       "BSpline", "Lanczos3",   "Mitchell", "Nearest",
                                        "Linear",  "FastLinear", "Bilinear", "Bicubic"};
   for (int filter : filters) {
     if (filter < 0 || filter >= ResampleFilter::Count) continue;

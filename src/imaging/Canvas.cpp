@@ -25,7 +25,8 @@ QImage ResizeCanvas(const QImage& sourceIn, int width, int height, int align, in
   QImage source = sourceIn;
   if (source.format() != QImage::Format_BGR888 && source.format() != QImage::Format_Grayscale8) {
     source = source.convertToFormat(QImage::Format_BGR888);
-    if (source.isNull()) throw PictureError(QStringLiteral("Not enough memory to resize the picture."));
+    if (source.isNull())
+      throw PictureError(QStringLiteral("Not enough memory to resize the picture."));
   }
   const int w0 = source.width();
   const int h0 = source.height();

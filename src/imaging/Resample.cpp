@@ -241,10 +241,9 @@ void Resample(ConstPlane src, int inWidth, int inHeight, Plane dst, int outWidth
     return;
   }
   if (!horizontal) {
-    ParallelRanges(outHeight, double(outHeight) * outWidth * C * planY.MaxTaps,
-                   [&](int from, int to) {
-                     VerticalRows(src, 0, dst, from, to, outWidth * C, planY);
-                   });
+    ParallelRanges(
+        outHeight, double(outHeight) * outWidth * C * planY.MaxTaps,
+        [&](int from, int to) { VerticalRows(src, 0, dst, from, to, outWidth * C, planY); });
     return;
   }
 
@@ -267,22 +266,22 @@ void Resample(ConstPlane src, int inWidth, int inHeight, Plane dst, int outWidth
   // Multiply-adds of either order. Horizontal first is the rule; the other order is taken
   // only when it is clearly cheaper, as for a tall thin picture turned wide and flat, where
   // horizontal first would build an intermediate picture far larger than either end.
-  const double horizontalFirst = (double(rowHi - rowLo) * planX.MaxTaps +
-                                  double(outHeight) * planY.MaxTaps) * outWidth;
-  const double verticalFirst = double(outHeight) * inWidth * planY.MaxTaps +
-                               double(outHeight) * outWidth * planX.MaxTaps;
+  const double horizontalFirst =
+      (double(rowHi - rowLo) * planX.MaxTaps + double(outHeight) * planY.MaxTaps) * outWidth;
+  const double verticalFirst =
+      double(outHeight) * inWidth * planY.MaxTaps + double(outHeight) * outWidth * planX.MaxTaps;
   if (verticalFirst < 0.5 * horizontalFirst) {
     const qsizetype midStride = qsizetype(inWidth) * C;
     allocateMiddle(midStride * outHeight);
     Plane mid{middle.data(), midStride};
-    ParallelRanges(outHeight, double(outHeight) * inWidth * C * planY.MaxTaps,
-                   [&](int from, int to) { VerticalRows(src, 0, mid, from, to, inWidth * C, planY); });
-    ParallelRanges(outHeight, double(outHeight) * outWidth * C * planX.MaxTaps,
-                   [&](int from, int to) {
-                     Plane at{dst.Bits + qsizetype(from) * dst.Stride, dst.Stride};
-                     HorizontalRows<C>(ConstPlane{mid.Bits, mid.Stride}, at, from, to, outWidth,
-                                       planX);
-                   });
+    ParallelRanges(
+        outHeight, double(outHeight) * inWidth * C * planY.MaxTaps,
+        [&](int from, int to) { VerticalRows(src, 0, mid, from, to, inWidth * C, planY); });
+    ParallelRanges(
+        outHeight, double(outHeight) * outWidth * C * planX.MaxTaps, [&](int from, int to) {
+          Plane at{dst.Bits + qsizetype(from) * dst.Stride, dst.Stride};
+          HorizontalRows<C>(ConstPlane{mid.Bits, mid.Stride}, at, from, to, outWidth, planX);
+        });
     return;
   }
 
@@ -294,11 +293,10 @@ void Resample(ConstPlane src, int inWidth, int inHeight, Plane dst, int outWidth
                    Plane at{mid.Bits + qsizetype(from) * mid.Stride, mid.Stride};
                    HorizontalRows<C>(src, at, rowLo + from, rowLo + to, outWidth, planX);
                  });
-  ParallelRanges(outHeight, double(outHeight) * outWidth * C * planY.MaxTaps,
-                 [&](int from, int to) {
-                   VerticalRows(ConstPlane{mid.Bits, mid.Stride}, rowLo, dst, from, to,
-                                outWidth * C, planY);
-                 });
+  ParallelRanges(
+      outHeight, double(outHeight) * outWidth * C * planY.MaxTaps, [&](int from, int to) {
+        VerticalRows(ConstPlane{mid.Bits, mid.Stride}, rowLo, dst, from, to, outWidth * C, planY);
+      });
 }
 
 }  // namespace
@@ -310,7 +308,8 @@ QImage ResampleImage(const QImage& sourceIn, int width, int height, int filter) 
   QImage source = sourceIn;
   if (source.format() != QImage::Format_BGR888 && source.format() != QImage::Format_Grayscale8) {
     source = source.convertToFormat(QImage::Format_BGR888);
-    if (source.isNull()) throw PictureError(QStringLiteral("Not enough memory to resize the picture."));
+    if (source.isNull())
+      throw PictureError(QStringLiteral("Not enough memory to resize the picture."));
   }
   if (width == source.width() && height == source.height()) return source;
 
@@ -330,7 +329,8 @@ void ResamplePicture(Picture& picture, int width, int height, int filter) {
   const int w0 = picture.Width();
   const int h0 = picture.Height();
   if (width < -1 || height < -1) {
-    throw PictureError(QStringLiteral("Cannot resize a picture to %1 x %2.").arg(width).arg(height));
+    throw PictureError(
+        QStringLiteral("Cannot resize a picture to %1 x %2.").arg(width).arg(height));
   }
   qint64 w = width == 0 ? w0 : width;
   qint64 h = height == 0 ? h0 : height;

@@ -70,8 +70,8 @@ double MitchellWeight(double x) {
            6.0;
   }
   if (x < 2.0) {
-    return ((-b - 6.0 * c) * x * x * x + (6.0 * b + 30.0 * c) * x * x +
-            (-12.0 * b - 48.0 * c) * x + (8.0 * b + 24.0 * c)) /
+    return ((-b - 6.0 * c) * x * x * x + (6.0 * b + 30.0 * c) * x * x + (-12.0 * b - 48.0 * c) * x +
+            (8.0 * b + 24.0 * c)) /
            6.0;
   }
   return 0.0;
@@ -94,18 +94,18 @@ double BicubicWeight(double x) {
 }
 
 const std::array<ResampleKernel, ResampleFilter::Count> kKernels = {{
-    {nullptr, 0.0, false, 0},          // None
-    {TentWeight, 1.0, true, 0},        // Triangle
-    {HermiteWeight, 1.0, true, 0},     // Hermite
-    {BellWeight, 1.5, true, 0},        // Bell
-    {BSplineWeight, 2.0, true, 0},     // BSpline
-    {Lanczos3Weight, 3.0, true, 0},    // Lanczos3
-    {MitchellWeight, 2.0, true, 0},    // Mitchell
-    {BoxWeight, 0.5, true, 0},         // Nearest
-    {TentWeight, 1.0, false, 0},       // Linear
-    {TentWeight, 1.0, false, 16},      // FastLinear
-    {TentWeight, 1.0, true, 0},        // Bilinear
-    {BicubicWeight, 2.0, true, 0},     // Bicubic
+    {nullptr, 0.0, false, 0},        // None
+    {TentWeight, 1.0, true, 0},      // Triangle
+    {HermiteWeight, 1.0, true, 0},   // Hermite
+    {BellWeight, 1.5, true, 0},      // Bell
+    {BSplineWeight, 2.0, true, 0},   // BSpline
+    {Lanczos3Weight, 3.0, true, 0},  // Lanczos3
+    {MitchellWeight, 2.0, true, 0},  // Mitchell
+    {BoxWeight, 0.5, true, 0},       // Nearest
+    {TentWeight, 1.0, false, 0},     // Linear
+    {TentWeight, 1.0, false, 16},    // FastLinear
+    {TentWeight, 1.0, true, 0},      // Bilinear
+    {BicubicWeight, 2.0, true, 0},   // Bicubic
 }};
 
 }  // namespace

@@ -19,10 +19,10 @@ struct DateTimeMacro {
   bool IsDate;
 };
 constexpr DateTimeMacro kDateTimeMacros[] = {
-    {"{DATE:YY_MM_DD}", "dd_MM_yy", true},     {"{DATE:YYYY_MM_DD}", "yyyy_MM_dd_", true},
-    {"{DATE:YYMMDD}", "yyMMdd", true},         {"{DATE:YYYYMMDD}", "yyyyMMdd", true},
-    {"{TIME:hh_mm}", "HH_mm", false},          {"{TIME:hh_mm_ss}", "HH_mm_ss", false},
-    {"{TIME:hhmm}", "HHmm", false},            {"{TIME:hhmmss}", "HHmmss", false},
+    {"{DATE:YY_MM_DD}", "dd_MM_yy", true}, {"{DATE:YYYY_MM_DD}", "yyyy_MM_dd_", true},
+    {"{DATE:YYMMDD}", "yyMMdd", true},     {"{DATE:YYYYMMDD}", "yyyyMMdd", true},
+    {"{TIME:hh_mm}", "HH_mm", false},      {"{TIME:hh_mm_ss}", "HH_mm_ss", false},
+    {"{TIME:hhmm}", "HHmm", false},        {"{TIME:hhmmss}", "HHmmss", false},
 };
 
 }  // namespace

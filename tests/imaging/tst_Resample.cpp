@@ -16,8 +16,8 @@
 namespace {
 
 const char* const kFilterNames[ResampleFilter::Count] = {
-    "None",   "Triangle", "Hermite", "Bell",       "BSpline",  "Lanczos3",
-    "Mitchell", "Nearest", "Linear", "FastLinear", "Bilinear", "Bicubic"};
+    "None",     "Triangle", "Hermite", "Bell",       "BSpline",  "Lanczos3",
+    "Mitchell", "Nearest",  "Linear",  "FastLinear", "Bilinear", "Bicubic"};
 
 // The kernels again, written from their definitions, for the double-precision reference.
 struct RefKernel {
@@ -33,7 +33,8 @@ double RefSinc(double x) {
 
 double RefCubic(double x, double b, double c) {  // Mitchell-Netravali family
   x = std::fabs(x);
-  if (x < 1) return ((12 - 9 * b - 6 * c) * x * x * x + (-18 + 12 * b + 6 * c) * x * x + 6 - 2 * b) / 6;
+  if (x < 1)
+    return ((12 - 9 * b - 6 * c) * x * x * x + (-18 + 12 * b + 6 * c) * x * x + 6 - 2 * b) / 6;
   if (x < 2) {
     return ((-b - 6 * c) * x * x * x + (6 * b + 30 * c) * x * x + (-12 * b - 48 * c) * x + 8 * b +
             24 * c) /
@@ -170,7 +171,8 @@ PillowPair PillowResize(const QString& photo, QRect crop, QSize size, const char
   }
   auto fromRgb = [](const char* data, int w, int h) {
     QImage image(w, h, QImage::Format_RGB888);
-    for (int y = 0; y < h; ++y) memcpy(image.scanLine(y), data + qsizetype(y) * w * 3, size_t(w) * 3);
+    for (int y = 0; y < h; ++y)
+      memcpy(image.scanLine(y), data + qsizetype(y) * w * 3, size_t(w) * 3);
     return image.convertToFormat(QImage::Format_BGR888);
   };
   pair.Source = fromRgb(r.Out.constData(), crop.width(), crop.height());
@@ -243,10 +245,14 @@ class TestResample : public QObject {
       const char* Pillow;
       bool ReduceToo;  // Linear and FastLinear are not widened, so only enlarging is the same
     } kSame[] = {
-        {ResampleFilter::None, "NEAREST", true},       {ResampleFilter::Triangle, "BILINEAR", true},
-        {ResampleFilter::Bilinear, "BILINEAR", true},  {ResampleFilter::Lanczos3, "LANCZOS", true},
-        {ResampleFilter::Nearest, "BOX", true},        {ResampleFilter::Bicubic, "BICUBIC", true},
-        {ResampleFilter::Linear, "BILINEAR", false},   {ResampleFilter::FastLinear, "BILINEAR", false},
+        {ResampleFilter::None, "NEAREST", true},
+        {ResampleFilter::Triangle, "BILINEAR", true},
+        {ResampleFilter::Bilinear, "BILINEAR", true},
+        {ResampleFilter::Lanczos3, "LANCZOS", true},
+        {ResampleFilter::Nearest, "BOX", true},
+        {ResampleFilter::Bicubic, "BICUBIC", true},
+        {ResampleFilter::Linear, "BILINEAR", false},
+        {ResampleFilter::FastLinear, "BILINEAR", false},
     };
     for (const auto& s : kSame) {
       if (s.ReduceToo) {
@@ -271,9 +277,10 @@ class TestResample : public QObject {
     QVERIFY(!pillow.Resized.isNull());
     const QImage ours = ResampleImage(pillow.Source, size.width(), size.height(), filter);
     QCOMPARE(ours.format(), QImage::Format_BGR888);
-    QVERIFY2(MaxChannelDifference(ours, pillow.Resized) <= 1,
-             qPrintable(QStringLiteral("max difference %1")
-                            .arg(MaxChannelDifference(ours, pillow.Resized))));
+    QVERIFY2(
+        MaxChannelDifference(ours, pillow.Resized) <= 1,
+        qPrintable(
+            QStringLiteral("max difference %1").arg(MaxChannelDifference(ours, pillow.Resized))));
   }
 
   void matchesDoubleReference_data() {
@@ -339,7 +346,11 @@ class TestResample : public QObject {
         const uchar* p = out.constScanLine(y) + 3 * x;
         QVERIFY2(p[0] == 0 && p[1] == 128 && p[2] == 255,
                  qPrintable(QStringLiteral("pixel %1,%2 is %3 %4 %5")
-                                .arg(x).arg(y).arg(p[0]).arg(p[1]).arg(p[2])));
+                                .arg(x)
+                                .arg(y)
+                                .arg(p[0])
+                                .arg(p[1])
+                                .arg(p[2])));
       }
   }
 
@@ -398,8 +409,9 @@ class TestResample : public QObject {
         mass += v, mx += v * (x + 0.5), my += v * (y + 0.5);
       }
     QVERIFY(mass > 0);
-    QVERIFY2(std::fabs(mx / mass - outSide / 2.0) < 0.05 && std::fabs(my / mass - outSide / 2.0) < 0.05,
-             qPrintable(QStringLiteral("centre %1,%2").arg(mx / mass).arg(my / mass)));
+    QVERIFY2(
+        std::fabs(mx / mass - outSide / 2.0) < 0.05 && std::fabs(my / mass - outSide / 2.0) < 0.05,
+        qPrintable(QStringLiteral("centre %1,%2").arg(mx / mass).arg(my / mass)));
   }
 
   void ringsNoMoreThanReference_data() {
@@ -413,14 +425,17 @@ class TestResample : public QObject {
   void ringsNoMoreThanReference() {
     QFETCH(int, filter);
     QFETCH(bool, enlarge);
-    const QImage source = enlarge ? MakeEdgePicture(41, 33, 60, 190) : MakeEdgePicture(161, 131, 60, 190);
+    const QImage source =
+        enlarge ? MakeEdgePicture(41, 33, 60, 190) : MakeEdgePicture(161, 131, 60, 190);
     const QSize size = enlarge ? QSize(82, 66) : QSize(40, 32);
     const QImage ours = ResampleImage(source, size.width(), size.height(), filter);
     const QImage reference = ReferenceResample(source, size.width(), size.height(), filter);
     const auto [lo, hi] = MinMax(ours);
     const auto [refLo, refHi] = MinMax(reference);
-    QVERIFY2(lo >= refLo - 1 && hi <= refHi + 1,
-             qPrintable(QStringLiteral("ours %1..%2, reference %3..%4").arg(lo).arg(hi).arg(refLo).arg(refHi)));
+    QVERIFY2(
+        lo >= refLo - 1 && hi <= refHi + 1,
+        qPrintable(
+            QStringLiteral("ours %1..%2, reference %3..%4").arg(lo).arg(hi).arg(refLo).arg(refHi)));
     if (refLo == 60 && refHi == 190) QVERIFY(lo >= 60 && hi <= 190);
   }
 
@@ -459,7 +474,8 @@ class TestResample : public QObject {
     picture.Image = MakeTestPicture(90, 60);
     picture.Alpha = QImage(90, 60, QImage::Format_Grayscale8);
     for (int y = 0; y < 60; ++y)
-      for (int x = 0; x < 90; ++x) picture.Alpha.scanLine(y)[x] = uchar((x * 255 / 89) ^ (y & 8 ? 0x30 : 0));
+      for (int x = 0; x < 90; ++x)
+        picture.Alpha.scanLine(y)[x] = uchar((x * 255 / 89) ^ (y & 8 ? 0x30 : 0));
     const QImage alphaAsColour = picture.Alpha.convertToFormat(QImage::Format_BGR888);
     ResamplePicture(picture, 45, 120, filter);
     QCOMPARE(picture.Image.size(), QSize(45, 120));
@@ -467,7 +483,8 @@ class TestResample : public QObject {
     QCOMPARE(picture.Alpha.format(), QImage::Format_Grayscale8);
     // A grey picture resampled in colour gives the same values in each channel.
     const QImage expected = ResampleImage(alphaAsColour, 45, 120, filter);
-    QCOMPARE(MaxChannelDifference(picture.Alpha.convertToFormat(QImage::Format_BGR888), expected), 0);
+    QCOMPARE(MaxChannelDifference(picture.Alpha.convertToFormat(QImage::Format_BGR888), expected),
+             0);
   }
 
   void derivesMissingDimension_data() {

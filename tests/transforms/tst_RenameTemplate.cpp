@@ -83,14 +83,38 @@ class TestRenameTemplate : public QObject {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("replacement");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("every occurrence") << "abcabc" << "bc" << "X" << "aXaX";
-    QTest::newRow("inserted text is not searched again") << "aaa" << "a" << "aa" << "aaaaaa";
-    QTest::newRow("occurrences do not overlap") << "aaa" << "aa" << "b" << "ba";
-    QTest::newRow("case-sensitive") << "Abc" << "a" << "z" << "Abc";
-    QTest::newRow("empty replacement") << "a-b-c" << "-" << "" << "abc";
-    QTest::newRow("empty pattern changes nothing") << "xyz" << "" << "q" << "xyz";
-    QTest::newRow("empty text") << "" << "a" << "b" << "";
-    QTest::newRow("pattern longer than the text") << "ab" << "abc" << "x" << "ab";
+    QTest::newRow("every occurrence") << "abcabc"
+                                      << "bc"
+                                      << "X"
+                                      << "aXaX";
+    QTest::newRow("inserted text is not searched again") << "aaa"
+                                                         << "a"
+                                                         << "aa"
+                                                         << "aaaaaa";
+    QTest::newRow("occurrences do not overlap") << "aaa"
+                                                << "aa"
+                                                << "b"
+                                                << "ba";
+    QTest::newRow("case-sensitive") << "Abc"
+                                    << "a"
+                                    << "z"
+                                    << "Abc";
+    QTest::newRow("empty replacement") << "a-b-c"
+                                       << "-"
+                                       << ""
+                                       << "abc";
+    QTest::newRow("empty pattern changes nothing") << "xyz"
+                                                   << ""
+                                                   << "q"
+                                                   << "xyz";
+    QTest::newRow("empty text") << ""
+                                << "a"
+                                << "b"
+                                << "";
+    QTest::newRow("pattern longer than the text") << "ab"
+                                                  << "abc"
+                                                  << "x"
+                                                  << "ab";
   }
 
   void replaceAll() {

@@ -34,22 +34,37 @@ class TestResizeGeometry : public QObject {
     QTest::addColumn<QSize>("expected");
     // 640 / 600 rounded to a 64-bit significand lies just above 16/15, so 480 divided by it
     // truncates to 449; 53-bit doubles would give 450.
-    QTest::newRow("width 600 of 640x480") << QSize(640, 480) << QSize(600, 480) << 2 << QSize(600, 449);
-    QTest::newRow("width 640 of 2592x1944") << QSize(2592, 1944) << QSize(640, 480) << 2 << QSize(640, 479);
-    QTest::newRow("width 800 of 1920x1080") << QSize(1920, 1080) << QSize(800, 600) << 2 << QSize(800, 449);
-    QTest::newRow("height 720 of 1024x768") << QSize(1024, 768) << QSize(640, 720) << 1 << QSize(959, 720);
-    QTest::newRow("exact quotients") << QSize(4000, 3000) << QSize(1024, 9) << 2 << QSize(1024, 768);
-    QTest::newRow("both, proportions change") << QSize(4000, 3000) << QSize(300, 700) << 0 << QSize(300, 700);
-    QTest::newRow("box turns to a portrait") << QSize(1944, 2592) << QSize(640, 480) << 3 << QSize(479, 640);
+    QTest::newRow("width 600 of 640x480")
+        << QSize(640, 480) << QSize(600, 480) << 2 << QSize(600, 449);
+    QTest::newRow("width 640 of 2592x1944")
+        << QSize(2592, 1944) << QSize(640, 480) << 2 << QSize(640, 479);
+    QTest::newRow("width 800 of 1920x1080")
+        << QSize(1920, 1080) << QSize(800, 600) << 2 << QSize(800, 449);
+    QTest::newRow("height 720 of 1024x768")
+        << QSize(1024, 768) << QSize(640, 720) << 1 << QSize(959, 720);
+    QTest::newRow("exact quotients")
+        << QSize(4000, 3000) << QSize(1024, 9) << 2 << QSize(1024, 768);
+    QTest::newRow("both, proportions change")
+        << QSize(4000, 3000) << QSize(300, 700) << 0 << QSize(300, 700);
+    QTest::newRow("box turns to a portrait")
+        << QSize(1944, 2592) << QSize(640, 480) << 3 << QSize(479, 640);
     QTest::newRow("box fits exactly") << QSize(800, 600) << QSize(640, 480) << 3 << QSize(640, 480);
-    QTest::newRow("height is the tighter bound") << QSize(640, 480) << QSize(600, 450) << 3 << QSize(599, 450);
-    QTest::newRow("square picture, no swap") << QSize(500, 500) << QSize(300, 200) << 3 << QSize(200, 200);
-    QTest::newRow("square box, no swap") << QSize(300, 200) << QSize(400, 400) << 3 << QSize(400, 266);
-    QTest::newRow("landscape picture, portrait box") << QSize(300, 200) << QSize(100, 600) << 3 << QSize(150, 100);
-    QTest::newRow("smaller picture is enlarged") << QSize(32, 24) << QSize(640, 480) << 3 << QSize(640, 480);
-    QTest::newRow("computed 0 keeps the height") << QSize(10000, 5) << QSize(100, 100) << 2 << QSize(100, 5);
-    QTest::newRow("computed 0 keeps the width") << QSize(5, 10000) << QSize(100, 100) << 1 << QSize(5, 100);
-    QTest::newRow("unknown type acts as 3") << QSize(800, 600) << QSize(320, 320) << 7 << QSize(320, 240);
+    QTest::newRow("height is the tighter bound")
+        << QSize(640, 480) << QSize(600, 450) << 3 << QSize(599, 450);
+    QTest::newRow("square picture, no swap")
+        << QSize(500, 500) << QSize(300, 200) << 3 << QSize(200, 200);
+    QTest::newRow("square box, no swap")
+        << QSize(300, 200) << QSize(400, 400) << 3 << QSize(400, 266);
+    QTest::newRow("landscape picture, portrait box")
+        << QSize(300, 200) << QSize(100, 600) << 3 << QSize(150, 100);
+    QTest::newRow("smaller picture is enlarged")
+        << QSize(32, 24) << QSize(640, 480) << 3 << QSize(640, 480);
+    QTest::newRow("computed 0 keeps the height")
+        << QSize(10000, 5) << QSize(100, 100) << 2 << QSize(100, 5);
+    QTest::newRow("computed 0 keeps the width")
+        << QSize(5, 10000) << QSize(100, 100) << 1 << QSize(5, 100);
+    QTest::newRow("unknown type acts as 3")
+        << QSize(800, 600) << QSize(320, 320) << 7 << QSize(320, 240);
   }
 
   void fillSize() {
@@ -57,7 +72,8 @@ class TestResizeGeometry : public QObject {
     QFETCH(QSize, box);
     QFETCH(int, type);
     QFETCH(QSize, expected);
-    QCOMPARE(FillSize(picture.width(), picture.height(), box.width(), box.height(), type), expected);
+    QCOMPARE(FillSize(picture.width(), picture.height(), box.width(), box.height(), type),
+             expected);
   }
 
   void fillToSize_data() {
@@ -66,12 +82,17 @@ class TestResizeGeometry : public QObject {
     QTest::addColumn<int>("type");
     QTest::addColumn<bool>("result");
     QTest::addColumn<QSize>("expected");
-    QTest::newRow("width 600 of 640x480") << QSize(640, 480) << QSize(600, 100) << 2 << true << QSize(600, 449);
-    QTest::newRow("extreme shape") << QSize(10000, 5) << QSize(100, 100) << 2 << true << QSize(100, 5);
-    QTest::newRow("no type selected acts as 3") << QSize(480, 640) << QSize(64, 40) << -1 << true << QSize(40, 53);
+    QTest::newRow("width 600 of 640x480")
+        << QSize(640, 480) << QSize(600, 100) << 2 << true << QSize(600, 449);
+    QTest::newRow("extreme shape")
+        << QSize(10000, 5) << QSize(100, 100) << 2 << true << QSize(100, 5);
+    QTest::newRow("no type selected acts as 3")
+        << QSize(480, 640) << QSize(64, 40) << -1 << true << QSize(40, 53);
     QTest::newRow("width below 2") << QSize(40, 30) << QSize(1, 100) << 0 << false << QSize(40, 30);
-    QTest::newRow("height below 2") << QSize(40, 30) << QSize(100, 0) << 0 << false << QSize(40, 30);
-    QTest::newRow("result beyond the limits") << QSize(30000, 2) << QSize(9999, 9999) << 1 << false << QSize(30000, 2);
+    QTest::newRow("height below 2")
+        << QSize(40, 30) << QSize(100, 0) << 0 << false << QSize(40, 30);
+    QTest::newRow("result beyond the limits")
+        << QSize(30000, 2) << QSize(9999, 9999) << 1 << false << QSize(30000, 2);
   }
 
   void fillToSize() {
@@ -95,8 +116,8 @@ class TestResizeGeometry : public QObject {
     QVERIFY(FillToSize(p, 30, 30, 2, -1));
     QCOMPARE(p.Image.size(), QSize(30, 20));
     QCOMPARE(p.Alpha.size(), QSize(30, 20));
-    QCOMPARE(MaxChannelDifference(p.Image, ResampleImage(MakeTestPicture(90, 60), 30, 20,
-                                                        ResampleFilter::Nearest)),
+    QCOMPARE(MaxChannelDifference(
+                 p.Image, ResampleImage(MakeTestPicture(90, 60), 30, 20, ResampleFilter::Nearest)),
              0);
   }
 
@@ -181,16 +202,26 @@ class TestResizeGeometry : public QObject {
     QTest::addColumn<QSize>("expected");
     QTest::addColumn<int>("expectedDpiX");
     QTest::addColumn<int>("expectedDpiY");
-    QTest::newRow("72 to 300 dpi") << QSize(100, 720) << 72 << 72 << 300 << QSize(416, 3000) << 300 << 300;
-    QTest::newRow("300 to 72 dpi") << QSize(640, 480) << 300 << 300 << 72 << QSize(153, 115) << 72 << 72;
-    QTest::newRow("height tie rounds down to even") << QSize(10, 5) << 4 << 4 << 2 << QSize(4, 2) << 2 << 2;
-    QTest::newRow("height tie rounds up to even") << QSize(10, 7) << 4 << 4 << 2 << QSize(5, 4) << 2 << 2;
-    QTest::newRow("unequal resolutions, dpiX tie to even") << QSize(300, 200) << 150 << 100 << 75 << QSize(225, 150) << 112 << 75;
-    QTest::newRow("unequal resolutions, dpiX tie up") << QSize(300, 200) << 300 << 200 << 5 << QSize(7, 5) << 8 << 5;
-    QTest::newRow("same resolution") << QSize(64, 48) << 96 << 96 << 96 << QSize(64, 48) << 96 << 96;
-    QTest::newRow("unknown vertical resolution") << QSize(64, 48) << 96 << 0 << 300 << QSize(64, 48) << 96 << 0;
-    QTest::newRow("unknown horizontal resolution") << QSize(64, 48) << 0 << 96 << 300 << QSize(64, 48) << 0 << 96;
-    QTest::newRow("height never reaches 0") << QSize(2, 1) << 300 << 300 << 2 << QSize(2, 1) << 2 << 2;
+    QTest::newRow("72 to 300 dpi")
+        << QSize(100, 720) << 72 << 72 << 300 << QSize(416, 3000) << 300 << 300;
+    QTest::newRow("300 to 72 dpi")
+        << QSize(640, 480) << 300 << 300 << 72 << QSize(153, 115) << 72 << 72;
+    QTest::newRow("height tie rounds down to even")
+        << QSize(10, 5) << 4 << 4 << 2 << QSize(4, 2) << 2 << 2;
+    QTest::newRow("height tie rounds up to even")
+        << QSize(10, 7) << 4 << 4 << 2 << QSize(5, 4) << 2 << 2;
+    QTest::newRow("unequal resolutions, dpiX tie to even")
+        << QSize(300, 200) << 150 << 100 << 75 << QSize(225, 150) << 112 << 75;
+    QTest::newRow("unequal resolutions, dpiX tie up")
+        << QSize(300, 200) << 300 << 200 << 5 << QSize(7, 5) << 8 << 5;
+    QTest::newRow("same resolution")
+        << QSize(64, 48) << 96 << 96 << 96 << QSize(64, 48) << 96 << 96;
+    QTest::newRow("unknown vertical resolution")
+        << QSize(64, 48) << 96 << 0 << 300 << QSize(64, 48) << 96 << 0;
+    QTest::newRow("unknown horizontal resolution")
+        << QSize(64, 48) << 0 << 96 << 300 << QSize(64, 48) << 0 << 96;
+    QTest::newRow("height never reaches 0")
+        << QSize(2, 1) << 300 << 300 << 2 << QSize(2, 1) << 2 << 2;
   }
 
   // The picture is resampled with the Triangle filter to the rounded new height and the width
@@ -212,9 +243,10 @@ class TestResizeGeometry : public QObject {
     QCOMPARE(p.Image.size(), expected);
     QCOMPARE(p.Params.DpiX, expectedDpiX);
     QCOMPARE(p.Params.DpiY, expectedDpiY);
-    QCOMPARE(MaxChannelDifference(p.Image, ResampleImage(original, expected.width(),
-                                                        expected.height(), ResampleFilter::Triangle)),
-             0);
+    QCOMPARE(
+        MaxChannelDifference(p.Image, ResampleImage(original, expected.width(), expected.height(),
+                                                    ResampleFilter::Triangle)),
+        0);
   }
 
   void coupling_data() {
