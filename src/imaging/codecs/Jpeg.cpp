@@ -17,6 +17,10 @@
 #include <memory>
 #include <vector>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 #include <jerror.h>
@@ -231,6 +235,23 @@ void CmykRowToBgr(const JSAMPLE* cmyk, uchar* bgr, int width, bool inverted) {
   }
 }
 
+// A large picture is written once, from the first row to the last, into memory it has never
+// touched. On Linux, asking for transparent huge pages for the buffer spares most of the page
+// faults of that first touch (some 18,000 with 4 KiB pages for 24 megapixels), which otherwise
+// cost as much as a tenth of the decoding time.
+void AdviseHugePages(QImage& image) {
+#ifdef __linux__
+  constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
+  const auto begin = reinterpret_cast<std::uintptr_t>(image.bits());
+  const std::uintptr_t end = begin + std::uintptr_t(image.sizeInBytes());
+  const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = end & ~(kHugePage - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  Q_UNUSED(image);
+#endif
+}
+
 int ScaleDenominatorFor(int requested) {
   for (int d : {8, 4, 2})
     if (requested >= d) return d;
@@ -375,6 +396,7 @@ class JpegCodec final : public Codec {
 
     Picture picture;
     picture.Image = NewPictureImage(int(info.output_width), int(info.output_height));
+    AdviseHugePages(picture.Image);
     const int width = int(info.output_width);
     const int height = int(info.output_height);
     std::vector<JSAMPROW> rows(std::size_t(height), nullptr);
