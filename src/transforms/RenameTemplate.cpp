@@ -11,18 +11,13 @@ QString PaddedCounter(int counter, int digits) {
   return counter < 0 ? QLatin1Char('-') + padded : padded;
 }
 
-// The date and time macros in the order they are expanded, with the pattern each writes. The
-// patterns use "_" where the usual date and time separators would stand.
-struct DateTimeMacro {
-  const char* Macro;
-  const char* Format;  // QDateTime::toString format
-  bool IsDate;
-};
-constexpr DateTimeMacro kDateTimeMacros[] = {
-    {"{DATE:YY_MM_DD}", "dd_MM_yy", true}, {"{DATE:YYYY_MM_DD}", "yyyy_MM_dd_", true},
-    {"{DATE:YYMMDD}", "yyMMdd", true},     {"{DATE:YYYYMMDD}", "yyyyMMdd", true},
-    {"{TIME:hh_mm}", "HH_mm", false},      {"{TIME:hh_mm_ss}", "HH_mm_ss", false},
-    {"{TIME:hhmm}", "HHmm", false},        {"{TIME:hhmmss}", "HHmmss", false},
+// The date and time macros in the order they are expanded, with the QDateTime::toString pattern
+// each writes; "_" stands where the usual date and time separators would.
+constexpr const char* kDateTimeMacros[][2] = {
+    {"{DATE:YY_MM_DD}", "dd_MM_yy"}, {"{DATE:YYYY_MM_DD}", "yyyy_MM_dd_"},
+    {"{DATE:YYMMDD}", "yyMMdd"},     {"{DATE:YYYYMMDD}", "yyyyMMdd"},
+    {"{TIME:hh_mm}", "HH_mm"},       {"{TIME:hh_mm_ss}", "HH_mm_ss"},
+    {"{TIME:hhmm}", "HHmm"},         {"{TIME:hhmmss}", "HHmmss"},
 };
 
 }  // namespace
@@ -51,12 +46,10 @@ QString MakeNewName(const QString& nameTemplate, const QString& fileName, int co
     result = ReplaceAll(result, QString(run, QLatin1Char('#')), PaddedCounter(counter, int(run)));
   }
 
-  for (const DateTimeMacro& macro : kDateTimeMacros) {
-    const QString key = QString::fromLatin1(macro.Macro);
-    if (!result.contains(key)) continue;
-    const QString format = QString::fromLatin1(macro.Format);
-    const QString text = macro.IsDate ? now.date().toString(format) : now.time().toString(format);
-    result = ReplaceAll(result, key, text);
+  for (const auto& [macro, pattern] : kDateTimeMacros) {
+    const QString key = QString::fromLatin1(macro);
+    if (result.contains(key))
+      result = ReplaceAll(result, key, now.toString(QString::fromLatin1(pattern)));
   }
   return result + ext;
 }

@@ -40,30 +40,29 @@ int RoundHalfEven(long double value) {
 QSize FillSize(int pictureWidth, int pictureHeight, int width, int height, int type) {
   const long double w0 = pictureWidth;
   const long double h0 = pictureHeight;
-  long double boxW = width;
-  long double boxH = height;
+  // The new width when the height is given, and the new height when the width is given.
+  auto widthFor = [&](int h) { return TruncSize(Quotient(w0, Quotient(h0, h))); };
+  auto heightFor = [&](int w) { return TruncSize(Quotient(h0, Quotient(w0, w))); };
   int w = width;
   int h = height;
   switch (type) {
     case 0:
       break;
-    case 1:  // height given
-      w = TruncSize(Quotient(w0, Quotient(h0, boxH)));
+    case 1:
+      w = widthFor(height);
       break;
-    case 2:  // width given
-      h = TruncSize(Quotient(h0, Quotient(w0, boxW)));
+    case 2:
+      h = heightFor(width);
       break;
     default: {  // inside the box, the box turned to the picture's orientation
       const bool portrait = pictureHeight > pictureWidth;
       const bool landscape = pictureHeight < pictureWidth;
-      if ((portrait && width > height) || (landscape && width < height)) {
-        std::swap(boxW, boxH);
-        std::swap(w, h);
-      }
-      if (Quotient(h0, boxH) >= Quotient(w0, boxW)) {
-        w = TruncSize(Quotient(w0, Quotient(h0, boxH)));
+      if ((portrait && w > h) || (landscape && w < h)) std::swap(w, h);
+      // The height is the tighter bound (ties included): it is kept.
+      if (Quotient(h0, h) >= Quotient(w0, w)) {
+        w = widthFor(h);
       } else {
-        h = TruncSize(Quotient(h0, Quotient(w0, boxW)));
+        h = heightFor(w);
       }
       break;
     }

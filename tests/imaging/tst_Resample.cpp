@@ -488,25 +488,26 @@ class TestResample : public QObject {
   }
 
   void derivesMissingDimension_data() {
+    QTest::addColumn<QSize>("picture");
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
     QTest::addColumn<QSize>("expected");
-    QTest::newRow("0 keeps the width") << 0 << 50 << QSize(300, 50);
-    QTest::newRow("0 keeps the height") << 70 << 0 << QSize(70, 200);
-    QTest::newRow("-1 follows the height") << -1 << 50 << QSize(75, 50);
-    QTest::newRow("-1 follows the width") << 70 << -1 << QSize(70, 46);
-    QTest::newRow("-1 from a tiny height is at least 1") << -1 << 1 << QSize(1, 1);
+    QTest::newRow("0 keeps the width") << QSize(300, 200) << 0 << 50 << QSize(300, 50);
+    QTest::newRow("0 keeps the height") << QSize(300, 200) << 70 << 0 << QSize(70, 200);
+    QTest::newRow("-1 follows the height") << QSize(300, 200) << -1 << 50 << QSize(75, 50);
+    QTest::newRow("-1 follows the width") << QSize(300, 200) << 70 << -1 << QSize(70, 46);
+    QTest::newRow("-1 is at least 1") << QSize(2, 300) << -1 << 1 << QSize(1, 1);
   }
 
   void derivesMissingDimension() {
+    QFETCH(QSize, picture);
     QFETCH(int, width);
     QFETCH(int, height);
     QFETCH(QSize, expected);
-    Picture picture;
-    picture.Image = MakeTestPicture(300, 200);
-    if (width == -1 && height == 1) picture.Image = MakeTestPicture(2, 300);
-    ResamplePicture(picture, width, height, ResampleFilter::Triangle);
-    QCOMPARE(picture.Image.size(), expected);
+    Picture p;
+    p.Image = MakeTestPicture(picture.width(), picture.height());
+    ResamplePicture(p, width, height, ResampleFilter::Triangle);
+    QCOMPARE(p.Image.size(), expected);
   }
 
   void refusesBadRequests_data() {
