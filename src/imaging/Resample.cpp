@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -118,7 +119,11 @@ void ParallelRanges(int count, double work, const Body& body) {
   for (int t = 1; t < threads; ++t) {
     const int from = int(qint64(count) * t / threads);
     const int to = int(qint64(count) * (t + 1) / threads);
-    workers.emplace_back([&body, from, to] { body(from, to); });
+    try {
+      workers.emplace_back([&body, from, to] { body(from, to); });
+    } catch (const std::system_error&) {
+      body(from, to);  // no thread to be had: this range runs here
+    }
   }
   body(0, int(qint64(count) / threads));
   for (std::thread& worker : workers) worker.join();
