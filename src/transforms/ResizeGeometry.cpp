@@ -3,11 +3,18 @@
 #include <QColor>
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <new>
 
 #include "imaging/Canvas.h"
 #include "imaging/PictureError.h"
 #include "imaging/Resample.h"
+
+// The sizes below depend on quotients rounded to a 64-bit significand (640 x 480 fitted to
+// width 600 gives 449 rows, not 450); a compiler whose long double is a plain double would
+// silently change them.
+static_assert(std::numeric_limits<long double>::digits == 64,
+              "the size arithmetic needs the x87 extended long double");
 
 namespace {
 
