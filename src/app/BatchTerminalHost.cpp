@@ -62,10 +62,12 @@ void BatchTerminalHost::AddDetailsLine(const QString& line) {
 
 void BatchTerminalHost::RepaintDetails() {
   Out.flush();
-  DrawBar();
+  // Details lines printed since the bar was cleared push it down: draw it again below them.
+  if (!BarDrawn) DrawBar();
 }
 
 void BatchTerminalHost::SetProgress(int percent) {
+  if (percent == Percent && BarDrawn) return;
   Percent = percent;
   DrawBar();
 }

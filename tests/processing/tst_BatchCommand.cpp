@@ -1,3 +1,5 @@
+#include <sys/types.h>
+
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -6,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+#include <csignal>
 
 #include "common/TestSupport.h"
 #include "imaging/PictureIO.h"
@@ -169,6 +172,30 @@ class TestBatchCommand : public QObject {
     QCOMPARE(fields.size(), 6);
     QCOMPARE(fields[0], photo);
     QCOMPARE(fields[3], QStringLiteral("16 M"));
+  }
+
+  // Ctrl+C is the Abort button: the run stops before the next picture, exits with 1, and what
+  // it wrote is complete and logged.
+  void InterruptStopsBeforeTheNextPicture() {
+    PutPhotos(6);
+    QProcess process;
+    process.start(Program, {QStringLiteral("--appdir"), App, QStringLiteral("--output"), Out,
+                            QStringLiteral("--recursive"), QStringLiteral("--set"),
+                            QStringLiteral("OutputFormat=2"), Src});
+    QVERIFY(process.waitForStarted());
+    QElapsedTimer timer;
+    timer.start();
+    while (FilesBelow(Out).filter(QStringLiteral(".png")).size() < 2 && timer.elapsed() < 60000 &&
+           process.state() == QProcess::Running)
+      QThread::msleep(5);
+    QVERIFY2(process.state() == QProcess::Running, "the run ended before it could be stopped");
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    const QStringList written = FilesBelow(Out);
+    QVERIFY(written.size() >= 2 && written.size() < 24);
+    QCOMPARE(ReadAll(App + QStringLiteral("/Log.dat")).count("]Process>"), written.size());
   }
 
   // Killed in the middle of a run, the program leaves only complete pictures under their
