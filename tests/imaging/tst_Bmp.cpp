@@ -74,6 +74,20 @@ rows565 = [pad(b''.join(struct.pack('<H', ((r >> 3) << 11) | ((g >> 2) << 5) | (
                         for r, g, b in (px[x, y] for x in range(W)))) for y in reversed(range(H))]
 bmp('rgb565.bmp', info(16, 3, 0), struct.pack('<III', 0xF800, 0x07E0, 0x001F), rows565)
 
+# 56-byte (V3) header: bit-field masks inside the header, alpha among them.
+rows32 = [b''.join(bytes((b, g, r, (x * 7) % 256)) for x, (r, g, b) in
+                   enumerate(px[x, y] for x in range(W))) for y in reversed(range(H))]
+bmp('v3bitfields.bmp', info(32, 3, 0, hsize=56) + struct.pack('<IIII', 0xFF0000, 0xFF00, 0xFF,
+                                                              0xFF000000), b'', rows32)
+# 64-byte OS/2 2.x header, 8-bit with a 50-colour palette.
+p50 = rgb.quantize(50)
+ip = p50.load()
+pal50 = p50.getpalette()[:150]
+rows8 = [pad(bytes(ip[x, y] for x in range(W))) for y in reversed(range(H))]
+bmp('os2v2.bmp', info(8, 0, 0, colors=50, hsize=64) + bytes(24),
+    b''.join(bytes((pal50[3 * i + 2], pal50[3 * i + 1], pal50[3 * i], 0)) for i in range(50)),
+    rows8)
+
 # RLE4, encoded the way GraphicsMagick cannot: per row an absolute run of 6 pixels (3 bytes,
 # padded), one of 30 (15 bytes, padded) and a 1-pixel encoded run, then end of line.
 ipx = p16.load()
@@ -167,21 +181,25 @@ void TestBmp::readsFilesOfOtherWriters_data() {
   QTest::addColumn<int>("bits");
   QTest::addColumn<int>("samples");
   QTest::addColumn<int>("dpi");
+  QTest::addColumn<bool>("byPillow");  // else by GraphicsMagick, for what Pillow cannot read
 
-  QTest::newRow("1-bit, Pillow") << "bw1.bmp" << 1 << 1 << 300;
-  QTest::newRow("4-bit, GraphicsMagick") << "pal4.bmp" << 4 << 1 << 74;
-  QTest::newRow("8-bit, Pillow") << "pal8.bmp" << 8 << 1 << 72;
-  QTest::newRow("24-bit, Pillow") << "rgb24.bmp" << 8 << 3 << 150;
-  QTest::newRow("32-bit BGRA, Pillow") << "rgba32.bmp" << 8 << 4 << 96;
-  QTest::newRow("32-bit, alpha all zero") << "zeroalpha32.bmp" << 8 << 4 << 96;
-  QTest::newRow("32-bit V4 bit fields, GraphicsMagick") << "v4rgba.bmp" << 8 << 4 << 74;
-  QTest::newRow("RLE8, GraphicsMagick") << "rle8.bmp" << 8 << 1 << 74;
-  QTest::newRow("RLE4 with padded absolute runs") << "rle4.bmp" << 4 << 1 << 72;
-  QTest::newRow("OS/2 core header 24-bit") << "os2core24.bmp" << 8 << 3 << 96;
-  QTest::newRow("OS/2 core header 8-bit") << "os2core8.bmp" << 8 << 1 << 96;
-  QTest::newRow("24-bit top-down") << "topdown24.bmp" << 8 << 3 << 72;
-  QTest::newRow("16-bit 5-5-5") << "rgb555.bmp" << 16 << 1 << 72;
-  QTest::newRow("16-bit 5-6-5 bit fields") << "rgb565.bmp" << 16 << 1 << 72;
+  QTest::newRow("1-bit, Pillow") << "bw1.bmp" << 1 << 1 << 300 << true;
+  QTest::newRow("4-bit, GraphicsMagick") << "pal4.bmp" << 4 << 1 << 74 << true;
+  QTest::newRow("8-bit, Pillow") << "pal8.bmp" << 8 << 1 << 72 << true;
+  QTest::newRow("24-bit, Pillow") << "rgb24.bmp" << 8 << 3 << 150 << true;
+  QTest::newRow("32-bit BGRA, Pillow") << "rgba32.bmp" << 8 << 4 << 96 << true;
+  QTest::newRow("32-bit, alpha all zero") << "zeroalpha32.bmp" << 8 << 4 << 96 << true;
+  QTest::newRow("32-bit V4 bit fields, GraphicsMagick") << "v4rgba.bmp" << 8 << 4 << 74 << true;
+  QTest::newRow("RLE8, GraphicsMagick") << "rle8.bmp" << 8 << 1 << 74 << true;
+  QTest::newRow("RLE4 with padded absolute runs") << "rle4.bmp" << 4 << 1 << 72 << true;
+  QTest::newRow("OS/2 core header 24-bit") << "os2core24.bmp" << 8 << 3 << 96 << true;
+  QTest::newRow("OS/2 core header 8-bit") << "os2core8.bmp" << 8 << 1 << 96 << true;
+  QTest::newRow("24-bit top-down") << "topdown24.bmp" << 8 << 3 << 72 << true;
+  QTest::newRow("16-bit 5-5-5") << "rgb555.bmp" << 16 << 1 << 72 << true;
+  QTest::newRow("16-bit 5-6-5 bit fields") << "rgb565.bmp" << 16 << 1 << 72 << true;
+  QTest::newRow("OS/2 2.x 64-byte header 8-bit") << "os2v2.bmp" << 8 << 1 << 72 << true;
+  QTest::newRow("56-byte header, bit fields with alpha")
+      << "v3bitfields.bmp" << 8 << 4 << 72 << false;
 }
 
 void TestBmp::readsFilesOfOtherWriters() {
@@ -189,6 +207,7 @@ void TestBmp::readsFilesOfOtherWriters() {
   QFETCH(int, bits);
   QFETCH(int, samples);
   QFETCH(int, dpi);
+  QFETCH(bool, byPillow);
   const QString path = Path(file);
 
   const HeaderFacts facts = ReadHeaderFacts(path);
@@ -208,7 +227,12 @@ void TestBmp::readsFilesOfOtherWriters() {
   QCOMPARE(picture.Params.DpiY, dpi);
 
   QString error;
-  const QImage reference = DecodeWithPillow(path, &error);
+  QString decodable = path;
+  if (!byPillow) {
+    decodable = path + ".gm.png";
+    QCOMPARE(RunProgram("gm", {"convert", path, decodable}).ExitCode, 0);
+  }
+  const QImage reference = DecodeWithPillow(decodable, &error);
   QVERIFY2(!reference.isNull(), qPrintable(error));
   QCOMPARE(MaxChannelDifference(picture.Image, reference), 0);
 }
@@ -232,6 +256,7 @@ void TestBmp::alphaChannel() {
   // A 32-bit file whose fourth byte is zero everywhere is opaque, not invisible.
   QVERIFY(!ReadPicture(Path("zeroalpha32.bmp")).HasAlpha());
   QVERIFY(!ReadPicture(Path("rgb24.bmp")).HasAlpha());
+  QVERIFY(ReadPicture(Path("v3bitfields.bmp")).HasAlpha());
 }
 
 void TestBmp::rleDeltaAndSkippedPixels() {
