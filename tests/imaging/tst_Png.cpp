@@ -132,6 +132,24 @@ im.save(sys.argv[1], 'PNG', exif=e.tobytes(), icc_profile=icc, pnginfo=info)
 sys.stdout.buffer.write(icc)
 )";
 
+// A PNG carrying EXIF the ImageMagick way: a zTXt "Raw profile type exif" in hexadecimal.
+// Prints the EXIF block without its "Exif\0\0" prefix.
+const char kRawProfilePng[] = R"(
+import sys
+from PIL import Image, PngImagePlugin
+e = Image.Exif()
+e[0x010F] = 'Quillo Camera'
+b = e.tobytes()
+hx = b.hex()
+text = '\nexif\n%8d\n%s\n' % (len(b), '\n'.join(hx[i:i + 72] for i in range(0, len(hx), 72)))
+info = PngImagePlugin.PngInfo()
+info.add_text('Raw profile type exif', text, zip=True)
+info.add_text('Raw profile type 8bim', '\n8bim\n       2\nabcd\n')
+info.add_text('Comment', 'kept')
+Image.new('RGB', (4, 4)).save(sys.argv[1], 'PNG', pnginfo=info)
+sys.stdout.buffer.write(b[6:] if b.startswith(b'Exif') else b)
+)";
+
 const Codec& PngCodec() {
   const Codec* codec = CodecRegistry::Instance().ForExtension(QStringLiteral("png"));
   if (!codec) qFatal("no PNG codec registered");
@@ -488,6 +506,15 @@ class TestPng : public QObject {
     const Picture badAgain = PngCodec().Read(Bytes(EncodePicture(bad, QStringLiteral("png"))), {});
     QVERIFY(badAgain.Params.IccProfile.isEmpty());
     QCOMPARE(badAgain.Params.Exif, picture.Params.Exif);
+  }
+
+  void rawProfileText() {
+    const QString path = Dir.filePath(QStringLiteral("raw-profile.png"));
+    const ProcessResult made = RunPython(QString::fromLatin1(kRawProfilePng), {path});
+    QVERIFY2(made.ExitCode == 0, made.Err.constData());
+    const Picture picture = ReadPicture(path);
+    QCOMPARE(picture.Params.Exif, made.Out);
+    QCOMPARE(picture.Params.Comments, QStringList{QStringLiteral("kept")});
   }
 
   void hostileInput_data() {

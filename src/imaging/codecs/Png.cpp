@@ -26,6 +26,7 @@ const QString kDescription = QStringLiteral("PNG image");
 constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr char kXmpKey[] = "XML:com.adobe.xmp";
 constexpr char kCommentKey[] = "Comment";
+constexpr char kRawProfileKey[] = "Raw profile type ";
 constexpr double kMetresPerInch = 0.0254;
 
 struct ErrorState {
@@ -134,6 +135,36 @@ void PhysToDpi(png_structp png, png_infop info, int& dpiX, int& dpiY) {
   dpiY = int(std::clamp(std::lround(y * kMetresPerInch), 1L, 1000000L));
 }
 
+// ImageMagick and GraphicsMagick keep profiles in text chunks named "Raw profile type NAME":
+// a line with the name, a line with the byte count, then the bytes in hexadecimal. Returns the
+// bytes, or nothing when the text is not in that form.
+QByteArray DecodeRawProfile(const QByteArray& text) {
+  const QList<QByteArray> parts = text.simplified().split(' ');
+  if (parts.size() < 3) return {};
+  bool ok = false;
+  const qsizetype length = parts[1].toLongLong(&ok);
+  if (!ok || length <= 0) return {};
+  const QByteArray hex = parts.mid(2).join();
+  if (hex.size() < length * 2) return {};
+  return QByteArray::fromHex(hex.left(length * 2));
+}
+
+// Puts a raw profile where it belongs; other raw profiles are dropped rather than shown as
+// comments.
+void TakeRawProfile(const char* key, const QByteArray& text, PictureParams& params) {
+  const QByteArray name = QByteArray(key).mid(int(sizeof kRawProfileKey) - 1).toLower();
+  QByteArray data = DecodeRawProfile(text);
+  if (data.isEmpty()) return;
+  if (name == "exif" || name == "app1") {
+    if (data.startsWith(QByteArray("Exif\0\0", 6))) data.remove(0, 6);
+    if (params.Exif.isEmpty() && (data.startsWith("II") || data.startsWith("MM"))) params.Exif = data;
+  } else if ((name == "icc" || name == "icm") && params.IccProfile.isEmpty()) {
+    params.IccProfile = data;
+  } else if (name == "xmp" && params.Xmp.isEmpty()) {
+    params.Xmp = data;
+  }
+}
+
 void ReadText(png_structp png, png_infop info, PictureParams& params) {
   png_textp texts = nullptr;
   const int count = png_get_text(png, info, &texts, nullptr);
@@ -145,6 +176,10 @@ void ReadText(png_structp png, png_infop info, PictureParams& params) {
     const QByteArray bytes(t.text ? t.text : "", t.text ? qsizetype(length) : 0);
     if (qstrcmp(t.key, kXmpKey) == 0) {
       if (params.Xmp.isEmpty()) params.Xmp = bytes;
+      continue;
+    }
+    if (t.key && qstrncmp(t.key, kRawProfileKey, sizeof kRawProfileKey - 1) == 0) {
+      TakeRawProfile(t.key, bytes, params);
       continue;
     }
     params.Comments << (international ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes));
