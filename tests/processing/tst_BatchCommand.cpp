@@ -164,6 +164,40 @@ class TestBatchCommand : public QObject {
     QVERIFY(saved.contains("Mine=kept\r\n"));
   }
 
+  // --replace ask reads the answers from standard input, one per existing file.
+  void AskModeReadsAnswers() {
+    PutPhotos();
+    // Files given one by one keep their order (a folder scan lists in file-system order).
+    const QStringList sources = {
+        Src + QStringLiteral("Garden.jpg"), Src + QStringLiteral("Storm.jpg"),
+        Src + QStringLiteral("sub/LadyBird.jpg"), Src + QStringLiteral("sub/YellowFlower.jpg")};
+    QStringList outputs;
+    for (const QString& source : sources) {
+      outputs << Out + QLatin1Char('/') + QFileInfo(source).fileName();
+      QFile f(outputs.last());
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("old");
+    }
+    QProcess process;
+    process.start(Program, QStringList{QStringLiteral("--appdir"), App, QStringLiteral("--output"),
+                                       Out, QStringLiteral("--replace"), QStringLiteral("ask")} +
+                               sources);
+    QVERIFY(process.waitForStarted());
+    // Replace, Skip, Rename to a typed name, Cancel.
+    process.write("r\ns\nn\n  typed name.jpg  \nc\n");
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitCode(), 1);  // cancelled
+    QVERIFY(ReadAll(outputs[0]) != "old");
+    QCOMPARE(ReadAll(outputs[1]), QByteArray("old"));
+    QCOMPARE(ReadAll(outputs[2]), QByteArray("old"));
+    QVERIFY(!DecodeWithPillow(Out + QStringLiteral("/typed name.jpg")).isNull());
+    QCOMPARE(ReadAll(outputs[3]), QByteArray("old"));
+    QCOMPARE(
+        QString::fromUtf8(process.readAllStandardError()).count(QStringLiteral("Replace file: ")),
+        4);
+  }
+
   void InfoPrintsTheListRow() {
     const QString photo = SourceDir() + QStringLiteral("/examples/Storm.jpg");
     const ProcessResult result = RunProgram(Program, {QStringLiteral("--info"), photo});
