@@ -545,6 +545,51 @@ class TestJpeg2000 : public QObject {
     QVERIFY(codec);
     QVERIFY_THROWS_EXCEPTION(PictureError, codec->Read(View(bad), {}));
   }
+
+  // Copies of valid files cut short or with bytes overwritten at random: each read gives a
+  // picture or PictureError, never anything else.
+  void survivesDamagedCopies_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("jp2") << "fuzz.jp2";
+    QTest::newRow("j2k") << "fuzz.j2k";
+  }
+
+  void survivesDamagedCopies() {
+    QFETCH(QString, name);
+    const QString made = Make(name, QStringLiteral("RGBA"), 40, 30,
+                              QStringLiteral(R"({"irreversible": false, "tile_size": [16, 16]})"));
+    QVERIFY(!made.isEmpty());
+    const QByteArray good = ReadAll(made);
+    const Codec* codec = CodecRegistry::Instance().ForExtension(name.section(QLatin1Char('.'), -1));
+    QVERIFY(codec);
+    quint32 seed = 7;
+    const auto next = [&](quint32 n) {
+      seed = seed * 1664525 + 1013904223;
+      return (seed >> 8) % n;
+    };
+    int pictures = 0, refusals = 0;
+    for (int round = 0; round < 150; ++round) {
+      QByteArray bad = good;
+      if (round % 3 == 0) {
+        bad.truncate(next(quint32(good.size())));
+      } else {
+        for (int k = 1 + next(8); k > 0; --k) bad[next(quint32(bad.size()))] = char(next(256));
+      }
+      try {
+        codec->ReadHeader(View(bad));
+      } catch (const PictureError&) {
+      }
+      try {
+        const Picture picture = codec->Read(View(bad), {});
+        QCOMPARE(picture.Image.format(), QImage::Format_BGR888);
+        QVERIFY(!picture.HasAlpha() || picture.Alpha.size() == picture.Image.size());
+        ++pictures;
+      } catch (const PictureError&) {
+        ++refusals;
+      }
+    }
+    QVERIFY(refusals > 0);
+  }
 };
 
 QTEST_GUILESS_MAIN(TestJpeg2000)

@@ -512,6 +512,51 @@ class TestRaw : public QObject {
       QCOMPARE(facts.FileType, 0);
     }
   }
+
+  // Copies of the DNG cut short or with bytes overwritten at random: each read gives a picture
+  // or PictureError, prints nothing, and never crashes.
+  void survivesDamagedCopies() {
+    const QString goodPath = Dir.filePath(QStringLiteral("good-for-fuzz.nef"));
+    QVERIFY(WriteDng(goodPath, Mosaic(), {}));
+    const QByteArray good = ReadAll(goodPath);
+    const Codec* codec = CodecRegistry::Instance().ForExtension(QStringLiteral("nef"));
+    QVERIFY(codec);
+    quint32 seed = 11;
+    const auto next = [&](quint32 n) {
+      seed = seed * 1664525 + 1013904223;
+      return (seed >> 8) % n;
+    };
+    int refusals = 0;
+    QString problem;
+    const QByteArray printed = StderrOf([&] {
+      for (int round = 0; round < 150 && problem.isEmpty(); ++round) {
+        QByteArray bad = good;
+        if (round % 3 == 0) {
+          bad.truncate(next(quint32(good.size())));
+        } else {
+          // Mostly the header and directories, where damage matters most.
+          for (int k = 1 + next(8); k > 0; --k) {
+            const quint32 at = next(2) ? next(quint32(bad.size())) : next(64);
+            bad[std::min<qsizetype>(at, bad.size() - 1)] = char(next(256));
+          }
+        }
+        try {
+          codec->ReadHeader(View(bad));
+        } catch (const PictureError&) {
+        }
+        try {
+          const Picture picture = codec->Read(View(bad), {});
+          if (picture.Image.format() != QImage::Format_BGR888)
+            problem = QStringLiteral("round %1: not a BGR888 picture").arg(round);
+        } catch (const PictureError&) {
+          ++refusals;
+        }
+      }
+    });
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QVERIFY2(printed.isEmpty(), printed.constData());
+    QVERIFY(refusals > 0);
+  }
 };
 
 QTEST_GUILESS_MAIN(TestRaw)
