@@ -44,8 +44,8 @@ class TIAFont {
   // Size in pixels of the box the text takes with the surface's current font (turned by the
   // font's escapement). TextWidth and TextHeight go through this, so an override decides them.
   virtual QSize TextExtent(const QString& text);
-  int TextHeight(const QString& text) { return TextExtent(text).height(); }
-  int TextWidth(const QString& text) { return TextExtent(text).width(); }
+  virtual int TextHeight(const QString& text) { return TextExtent(text).height(); }
+  virtual int TextWidth(const QString& text) { return TextExtent(text).width(); }
 
  private:
   TextCanvas* FCanvas = nullptr;
