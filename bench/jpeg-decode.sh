@@ -36,7 +36,7 @@ if command -v hyperfine >/dev/null; then
   hyperfine --warmup 2 --runs "$runs" --export-json "$work/result.json" \
     -n djpeg "djpeg -outfile /dev/null '$big'" \
     -n ours "'$bench' '$big' 1"
-  ratio=$(python3 -c "import json; r = json.load(open('$work/result.json'))['results']; \
+  ratio=$(/usr/bin/python3 -c "import json; r = json.load(open('$work/result.json'))['results']; \
 m = {x['command']: x['mean'] for x in r}; print('%.3f' % (m['ours'] / m['djpeg']))")
 else
   time_of() {

@@ -1,6 +1,8 @@
 // The JPEG codec, cross-checked against Pillow (its own libjpeg build) on files Pillow writes and
 // on files we write.
 
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
@@ -12,7 +14,6 @@
 #include <QtTest>
 #include <cstdio>
 #include <functional>
-#include <unistd.h>
 
 #include "common/TestSupport.h"
 #include "imaging/CodecRegistry.h"
@@ -90,7 +91,8 @@ const Codec& JpegCodec() {
 }
 
 ByteView Bytes(const QByteArray& data) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()), std::size_t(data.size()));
+  return ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                  std::size_t(data.size()));
 }
 
 QByteArray ReadAll(const QString& path) {
@@ -110,7 +112,8 @@ double MeanChannelDifference(const QImage& a, const QImage& b) {
   if (ra.size() != rb.size() || ra.isNull()) return 1e9;
   double sum = 0;
   for (int y = 0; y < ra.height(); ++y)
-    for (int x = 0; x < ra.width() * 3; ++x) sum += std::abs(ra.constScanLine(y)[x] - rb.constScanLine(y)[x]);
+    for (int x = 0; x < ra.width() * 3; ++x)
+      sum += std::abs(ra.constScanLine(y)[x] - rb.constScanLine(y)[x]);
   return sum / (double(ra.width()) * ra.height() * 3);
 }
 
@@ -127,14 +130,17 @@ sys.stdout.buffer.write(b'%d %d\n' % im.size + im.tobytes())
 // Pillow asks for at least request (its draft picks the largest reduction that keeps it).
 QImage DraftWithPillow(const QString& path, int requestWidth, int requestHeight, int width,
                        int height) {
-  const ProcessResult r = RunPython(QString::fromLatin1(kDraftDecode),
-                                    {path, QString::number(requestWidth), QString::number(requestHeight)});
+  const ProcessResult r =
+      RunPython(QString::fromLatin1(kDraftDecode),
+                {path, QString::number(requestWidth), QString::number(requestHeight)});
   const int eol = int(r.Out.indexOf('\n'));
-  if (r.ExitCode != 0 || eol < 0 || r.Out.left(eol) != QStringLiteral("%1 %2").arg(width).arg(height).toLatin1())
+  if (r.ExitCode != 0 || eol < 0 ||
+      r.Out.left(eol) != QStringLiteral("%1 %2").arg(width).arg(height).toLatin1())
     return {};
   QImage image(width, height, QImage::Format_RGB888);
   for (int y = 0; y < height; ++y)
-    memcpy(image.scanLine(y), r.Out.constData() + eol + 1 + qsizetype(y) * width * 3, size_t(width) * 3);
+    memcpy(image.scanLine(y), r.Out.constData() + eol + 1 + qsizetype(y) * width * 3,
+           size_t(width) * 3);
   return image;
 }
 
@@ -173,9 +179,9 @@ class TestJpeg : public QObject {
 
   QString MakeJpeg(const QString& name, const QJsonObject& options) {
     const QString path = Dir.filePath(name);
-    const ProcessResult r = RunPython(
-        QString::fromLatin1(kMakeJpeg),
-        {path, QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact))});
+    const ProcessResult r =
+        RunPython(QString::fromLatin1(kMakeJpeg),
+                  {path, QString::fromUtf8(QJsonDocument(options).toJson(QJsonDocument::Compact))});
     if (r.ExitCode != 0) {
       qWarning() << "Pillow failed:" << r.Err;
       return {};
@@ -206,7 +212,8 @@ class TestJpeg : public QObject {
     QTest::newRow("progressive") << R"({"w":99,"h":70,"quality":75,"progressive":true})" << 3 << 1;
     QTest::newRow("grey") << R"({"w":50,"h":33,"mode":"L","quality":90})" << 1 << 0;
     // Pillow's own CMYK to RGB step rounds differently from ours.
-    QTest::newRow("cmyk (Adobe, inverted)") << R"({"w":40,"h":30,"mode":"CMYK","quality":95})" << 4 << 2;
+    QTest::newRow("cmyk (Adobe, inverted)")
+        << R"({"w":40,"h":30,"mode":"CMYK","quality":95})" << 4 << 2;
   }
   void decodesPillowFiles() {
     QFETCH(QString, options);
@@ -324,11 +331,16 @@ class TestJpeg : public QObject {
   void ourOutputInPillow_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("pillowMode");
-    QTest::newRow("colour") << "colour" << "RGB";
-    QTest::newRow("grey, one sample") << "grey" << "L";
-    QTest::newRow("grey picture, three samples") << "grey3" << "RGB";
-    QTest::newRow("indexed") << "indexed" << "RGB";
-    QTest::newRow("mono") << "mono" << "RGB";
+    QTest::newRow("colour") << "colour"
+                            << "RGB";
+    QTest::newRow("grey, one sample") << "grey"
+                                      << "L";
+    QTest::newRow("grey picture, three samples") << "grey3"
+                                                 << "RGB";
+    QTest::newRow("indexed") << "indexed"
+                             << "RGB";
+    QTest::newRow("mono") << "mono"
+                          << "RGB";
   }
   void ourOutputInPillow() {
     QFETCH(QString, kind);
@@ -336,8 +348,8 @@ class TestJpeg : public QObject {
     Picture picture;
     picture.Image = MakeTestPicture(45, 31);
     if (kind.startsWith(QLatin1String("grey"))) {
-      picture.Image =
-          picture.Image.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_BGR888);
+      picture.Image = picture.Image.convertToFormat(QImage::Format_Grayscale8)
+                          .convertToFormat(QImage::Format_BGR888);
       picture.Params.SamplesPerPixel = kind == QLatin1String("grey") ? 1 : 3;
     } else if (kind == QLatin1String("indexed")) {
       picture.Image = picture.Image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
@@ -362,17 +374,18 @@ class TestJpeg : public QObject {
     // Close to what was written; the sharp edges of a palette or black-and-white picture
     // cost a JPEG more.
     const QImage source = picture.Image.convertToFormat(QImage::Format_BGR888);
-    const double limit = kind == QLatin1String("mono") ? 30 : kind == QLatin1String("indexed") ? 12 : 6;
+    const double limit = kind == QLatin1String("mono")      ? 30
+                         : kind == QLatin1String("indexed") ? 12
+                                                            : 6;
     QVERIFY2(MeanChannelDifference(ours.Image, source) <= limit,
              qPrintable(QString::number(MeanChannelDifference(ours.Image, source))));
   }
 
   // EXIF, ICC profile and comments from Pillow's file survive our read and write.
   void metadataSurvives() {
-    const QString path = MakeJpeg(QStringLiteral("meta.jpg"),
-                                  QJsonObject{{"exif_make", "Quillo Camera"},
-                                              {"icc", true},
-                                              {"comment", "a comment"}});
+    const QString path = MakeJpeg(
+        QStringLiteral("meta.jpg"),
+        QJsonObject{{"exif_make", "Quillo Camera"}, {"icc", true}, {"comment", "a comment"}});
     QVERIFY(!path.isEmpty());
     auto md5 = [](const QByteArray& data) {
       return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex());
@@ -426,7 +439,8 @@ class TestJpeg : public QObject {
     QFETCH(int, applied);
     QFETCH(int, width);
     QFETCH(int, height);
-    const QString path = MakeJpeg(QStringLiteral("scaled.jpg"), QJsonObject{{"w", 301}, {"h", 203}});
+    const QString path =
+        MakeJpeg(QStringLiteral("scaled.jpg"), QJsonObject{{"w", 301}, {"h", 203}});
     QVERIFY(!path.isEmpty());
     ReadOptions options;
     options.ScaleDenominator = denominator;
@@ -501,8 +515,9 @@ class TestJpeg : public QObject {
   void damagedScanData() {
     QFETCH(bool, truncate);
     QFETCH(bool, progressive);
-    const QString path = MakeJpeg(QStringLiteral("damaged.jpg"),
-                                  QJsonObject{{"w", 160}, {"h", 120}, {"progressive", progressive}});
+    const QString path =
+        MakeJpeg(QStringLiteral("damaged.jpg"),
+                 QJsonObject{{"w", 160}, {"h", 120}, {"progressive", progressive}});
     QVERIFY(!path.isEmpty());
     QByteArray data = ReadAll(path);
     const int scan = data.indexOf(QByteArray("\xFF\xDA", 2));

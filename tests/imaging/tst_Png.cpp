@@ -2,6 +2,7 @@
 // Python (zlib and struct only), which also gives the exact 8-bit pixels expected; Pillow
 // cross-checks the 8-bit files and everything we write.
 
+#include <unistd.h>
 #include <zlib.h>
 
 #include <QBuffer>
@@ -15,7 +16,6 @@
 #include <QtTest>
 #include <cstdio>
 #include <functional>
-#include <unistd.h>
 
 #include "common/TestSupport.h"
 #include "imaging/CodecRegistry.h"
@@ -157,7 +157,8 @@ const Codec& PngCodec() {
 }
 
 ByteView Bytes(const QByteArray& data) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()), std::size_t(data.size()));
+  return ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                  std::size_t(data.size()));
 }
 
 QByteArray ReadAll(const QString& path) {
@@ -291,11 +292,16 @@ class TestPng : public QObject {
     QTest::newRow("palette 8") << R"({"ct":3,"depth":8})" << 1 << false;
     QTest::newRow("palette 4 tRNS") << R"({"ct":3,"depth":4,"trns":16})" << 1 << true;
     QTest::newRow("palette 8 partial tRNS") << R"({"ct":3,"depth":8,"trns":100})" << 1 << true;
-    QTest::newRow("interlaced grey 1") << R"({"ct":0,"depth":1,"interlace":1,"w":17,"h":11})" << 1 << false;
-    QTest::newRow("interlaced palette 2") << R"({"ct":3,"depth":2,"interlace":1,"w":17,"h":11})" << 1 << false;
-    QTest::newRow("interlaced rgb 8") << R"({"ct":2,"depth":8,"interlace":1,"w":17,"h":11})" << 3 << false;
-    QTest::newRow("interlaced rgba 16") << R"({"ct":6,"depth":16,"interlace":1,"w":17,"h":11})" << 4 << true;
-    QTest::newRow("interlaced palette tRNS") << R"({"ct":3,"depth":8,"trns":50,"interlace":1,"w":9,"h":9})" << 1 << true;
+    QTest::newRow("interlaced grey 1")
+        << R"({"ct":0,"depth":1,"interlace":1,"w":17,"h":11})" << 1 << false;
+    QTest::newRow("interlaced palette 2")
+        << R"({"ct":3,"depth":2,"interlace":1,"w":17,"h":11})" << 1 << false;
+    QTest::newRow("interlaced rgb 8")
+        << R"({"ct":2,"depth":8,"interlace":1,"w":17,"h":11})" << 3 << false;
+    QTest::newRow("interlaced rgba 16")
+        << R"({"ct":6,"depth":16,"interlace":1,"w":17,"h":11})" << 4 << true;
+    QTest::newRow("interlaced palette tRNS")
+        << R"({"ct":3,"depth":8,"trns":50,"interlace":1,"w":9,"h":9})" << 1 << true;
     QTest::newRow("one pixel") << R"({"ct":2,"depth":8,"w":1,"h":1})" << 3 << false;
   }
   void decodesEveryLayout() {
@@ -305,7 +311,8 @@ class TestPng : public QObject {
     const QJsonObject o = QJsonDocument::fromJson(options.toUtf8()).object();
     const QString path = Dir.filePath(QStringLiteral("layout.png"));
     const QString expectedPath = Dir.filePath(QStringLiteral("layout.bgra"));
-    const ProcessResult made = RunPython(QString::fromLatin1(kMakePng), {path, expectedPath, options});
+    const ProcessResult made =
+        RunPython(QString::fromLatin1(kMakePng), {path, expectedPath, options});
     QVERIFY2(made.ExitCode == 0, made.Err.constData());
 
     const Picture picture = ReadPicture(path);
@@ -348,8 +355,8 @@ class TestPng : public QObject {
     QFETCH(QString, options);
     QFETCH(int, dpi);
     const QString path = Dir.filePath(QStringLiteral("dpi.png"));
-    const ProcessResult made =
-        RunPython(QString::fromLatin1(kMakePng), {path, Dir.filePath(QStringLiteral("dpi.bgra")), options});
+    const ProcessResult made = RunPython(QString::fromLatin1(kMakePng),
+                                         {path, Dir.filePath(QStringLiteral("dpi.bgra")), options});
     QVERIFY2(made.ExitCode == 0, made.Err.constData());
     QCOMPARE(ReadHeaderFacts(path).DpiX, dpi);
     const Picture picture = ReadPicture(path);
@@ -392,13 +399,17 @@ class TestPng : public QObject {
     if (kind.startsWith(QLatin1String("grey"))) {
       picture.Image = picture.Image.convertToFormat(QImage::Format_Grayscale8)
                           .convertToFormat(QImage::Format_BGR888);
-      picture.Params.SamplesPerPixel = kind == QLatin1String("grey") ? 1 : kind == QLatin1String("greyalpha") ? 2 : 3;
+      picture.Params.SamplesPerPixel = kind == QLatin1String("grey")        ? 1
+                                       : kind == QLatin1String("greyalpha") ? 2
+                                                                            : 3;
       if (kind == QLatin1String("greyalpha")) picture.Alpha = alpha;
     } else if (kind == QLatin1String("rgba")) {
       picture.Alpha = alpha;
     } else if (kind.startsWith(QLatin1String("pal"))) {
       picture.Image = Palette16(w, h);
-      picture.Params.BitsPerSample = kind == QLatin1String("pal2") ? 2 : kind == QLatin1String("pal8") ? 8 : 4;
+      picture.Params.BitsPerSample = kind == QLatin1String("pal2")   ? 2
+                                     : kind == QLatin1String("pal8") ? 8
+                                                                     : 4;
       picture.Params.SamplesPerPixel = 1;
       if (kind == QLatin1String("paltrans")) picture.Image.setColor(3, qRgba(10, 20, 30, 0));
       if (kind == QLatin1String("palplane") || kind == QLatin1String("palmixed")) {
@@ -496,7 +507,8 @@ class TestPng : public QObject {
     Picture more = picture;
     more.Params.Comments = {QStringLiteral("Grüße"), QStringLiteral("日本語")};
     more.Params.Xmp = QByteArray("<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
-    const Picture moreAgain = PngCodec().Read(Bytes(EncodePicture(more, QStringLiteral("png"))), {});
+    const Picture moreAgain =
+        PngCodec().Read(Bytes(EncodePicture(more, QStringLiteral("png"))), {});
     QCOMPARE(moreAgain.Params.Comments, more.Params.Comments);
     QCOMPARE(moreAgain.Params.Xmp, more.Params.Xmp);
 

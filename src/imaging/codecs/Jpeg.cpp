@@ -22,8 +22,8 @@
 #endif
 
 // jpeglib.h needs FILE and size_t declared first.
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "imaging/PictureError.h"
 #include "imaging/PictureLimits.h"
@@ -38,10 +38,10 @@ const QString kDescription = QStringLiteral("JPEG image");
 // buffer; a hostile file uses that to make decoding take hours. Real files have a dozen.
 constexpr int kMaxScans = 1000;
 
-constexpr int kMaxMarkerData = 65533;  // a marker segment's payload
-constexpr char kExifPrefix[] = "Exif\0\0";        // 6 bytes
+constexpr int kMaxMarkerData = 65533;                          // a marker segment's payload
+constexpr char kExifPrefix[] = "Exif\0\0";                     // 6 bytes
 constexpr char kXmpPrefix[] = "http://ns.adobe.com/xap/1.0/";  // followed by a NUL
-constexpr char kPhotoshopPrefix[] = "Photoshop 3.0";          // followed by a NUL
+constexpr char kPhotoshopPrefix[] = "Photoshop 3.0";           // followed by a NUL
 constexpr int kIptcResource = 0x0404;
 
 struct ErrorManager {
@@ -102,8 +102,8 @@ struct Decompressor {
   Decompressor& operator=(const Decompressor&) = delete;
 
   [[noreturn]] void Fail() const {
-    throw PictureError(
-        QStringLiteral("Cannot read the JPEG picture: %1").arg(QString::fromLocal8Bit(Err.Message)));
+    throw PictureError(QStringLiteral("Cannot read the JPEG picture: %1")
+                           .arg(QString::fromLocal8Bit(Err.Message)));
   }
 };
 
@@ -497,7 +497,8 @@ class JpegCodec final : public Codec {
     });
     if (!ok) {
       if (c.Dest.WriteFailed)
-        throw PictureError(QStringLiteral("Cannot write the JPEG picture: %1").arg(out.errorString()));
+        throw PictureError(
+            QStringLiteral("Cannot write the JPEG picture: %1").arg(out.errorString()));
       throw PictureError(QStringLiteral("Cannot write the JPEG picture: %1")
                              .arg(QString::fromLocal8Bit(c.Err.Message)));
     }

@@ -7,6 +7,7 @@
 namespace {
 
 // The example tables of the JPEG standard, Annex K.1 and K.2, in natural order.
+// clang-format off
 constexpr QuantTable kBaseTables[2] = {
     {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
      14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
@@ -16,6 +17,7 @@ constexpr QuantTable kBaseTables[2] = {
      24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
      99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
      99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99}};
+// clang-format on
 
 // Percentage by which the base tables are scaled for a quality: 5000/q below 50, 200-2q above.
 long QualityScaling(int quality) {

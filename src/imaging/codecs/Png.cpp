@@ -157,7 +157,8 @@ void TakeRawProfile(const char* key, const QByteArray& text, PictureParams& para
   if (data.isEmpty()) return;
   if (name == "exif" || name == "app1") {
     if (data.startsWith(QByteArray("Exif\0\0", 6))) data.remove(0, 6);
-    if (params.Exif.isEmpty() && (data.startsWith("II") || data.startsWith("MM"))) params.Exif = data;
+    if (params.Exif.isEmpty() && (data.startsWith("II") || data.startsWith("MM")))
+      params.Exif = data;
   } else if ((name == "icc" || name == "icm") && params.IccProfile.isEmpty()) {
     params.IccProfile = data;
   } else if (name == "xmp" && params.Xmp.isEmpty()) {
@@ -197,7 +198,8 @@ void ReadMetadata(png_structp png, png_infop info, PictureParams& params) {
   png_uint_32 profileLength = 0;
   if (params.IccProfile.isEmpty() &&
       png_get_iCCP(png, info, &name, &compression, &profile, &profileLength) && profile)
-    params.IccProfile = QByteArray(reinterpret_cast<const char*>(profile), qsizetype(profileLength));
+    params.IccProfile =
+        QByteArray(reinterpret_cast<const char*>(profile), qsizetype(profileLength));
   ReadText(png, info, params);
 }
 
@@ -283,7 +285,8 @@ int SmallestDepthFor(int entries) {
 // cannot be expressed per palette entry (then the picture is written as RGBA).
 bool PlanPalette(const Picture& picture, const QImage& alpha, WritePlan& plan) {
   QImage image = picture.Image;
-  const bool mono = image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB;
+  const bool mono =
+      image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB;
   if (image.format() == QImage::Format_MonoLSB) image = image.convertToFormat(QImage::Format_Mono);
   const int width = image.width();
 
@@ -299,7 +302,8 @@ bool PlanPalette(const Picture& picture, const QImage& alpha, WritePlan& plan) {
 
   std::vector<int> entryAlpha(std::size_t(entries), -1);
   for (int i = 0; i < entries; ++i) {
-    QRgb c = i < image.colorCount() ? image.color(i) : (mono && i == 1 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    QRgb c = i < image.colorCount() ? image.color(i)
+                                    : (mono && i == 1 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
     plan.Palette.push_back({png_byte(qRed(c)), png_byte(qGreen(c)), png_byte(qBlue(c))});
     entryAlpha[std::size_t(i)] = qAlpha(c);
   }
@@ -324,7 +328,8 @@ bool PlanPalette(const Picture& picture, const QImage& alpha, WritePlan& plan) {
   int lastTransparent = -1;
   for (int i = 0; i < entries; ++i)
     if (entryAlpha[std::size_t(i)] < 255) lastTransparent = i;
-  for (int i = 0; i <= lastTransparent; ++i) plan.Transparency.push_back(png_byte(entryAlpha[std::size_t(i)]));
+  for (int i = 0; i <= lastTransparent; ++i)
+    plan.Transparency.push_back(png_byte(entryAlpha[std::size_t(i)]));
 
   plan.Kind = Layout::Palette;
   plan.Image = image;
@@ -332,8 +337,8 @@ bool PlanPalette(const Picture& picture, const QImage& alpha, WritePlan& plan) {
     plan.BitDepth = 1;
   } else {
     const int wanted = picture.Params.BitsPerSample;
-    const bool fits = (wanted == 1 || wanted == 2 || wanted == 4 || wanted == 8) &&
-                      (1 << wanted) >= entries;
+    const bool fits =
+        (wanted == 1 || wanted == 2 || wanted == 4 || wanted == 8) && (1 << wanted) >= entries;
     plan.BitDepth = fits ? wanted : SmallestDepthFor(entries);
     plan.PackIndexes = plan.BitDepth < 8;
   }
@@ -482,7 +487,7 @@ class PngCodec final : public Codec {
     if (hasAlpha) buffer.resize(rowBytes * (interlaced ? std::size_t(height) : 1));
     std::vector<png_bytep> rows(static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y)
-      rows[std::size_t(y)] = !hasAlpha   ? picture.Image.scanLine(y)
+      rows[std::size_t(y)] = !hasAlpha    ? picture.Image.scanLine(y)
                              : interlaced ? buffer.data() + rowBytes * std::size_t(y)
                                           : buffer.data();
     std::vector<uchar*> imageRows, alphaRows;
@@ -498,14 +503,16 @@ class PngCodec final : public Codec {
           } else {
             for (int y = 0; y < height; ++y) {
               png_read_row(r.Png, buffer.data(), nullptr);
-              SplitAlpha(buffer.data(), imageRows[std::size_t(y)], alphaRows[std::size_t(y)], width);
+              SplitAlpha(buffer.data(), imageRows[std::size_t(y)], alphaRows[std::size_t(y)],
+                         width);
             }
           }
         }))
       r.Fail();
     if (hasAlpha && interlaced)
       for (int y = 0; y < height; ++y)
-        SplitAlpha(rows[std::size_t(y)], imageRows[std::size_t(y)], alphaRows[std::size_t(y)], width);
+        SplitAlpha(rows[std::size_t(y)], imageRows[std::size_t(y)], alphaRows[std::size_t(y)],
+                   width);
     // Chunks after the pixels (text, eXIf) are a bonus: damage there keeps the picture.
     const bool endRead = Protected(r.Png, [&] { png_read_end(r.Png, r.End); });
 
@@ -543,7 +550,8 @@ class PngCodec final : public Codec {
     for (std::size_t i = 0; i < chunks.size(); ++i) {
       png_text& t = texts[i];
       std::memset(&t, 0, sizeof t);
-      t.compression = chunks[i].International ? PNG_ITXT_COMPRESSION_NONE : PNG_TEXT_COMPRESSION_NONE;
+      t.compression =
+          chunks[i].International ? PNG_ITXT_COMPRESSION_NONE : PNG_TEXT_COMPRESSION_NONE;
       t.key = chunks[i].Key.data();
       t.text = chunks[i].Text.data();
       if (chunks[i].International)
@@ -589,7 +597,8 @@ class PngCodec final : public Codec {
     });
     if (!ok) {
       if (w.Sink.Failed)
-        throw PictureError(QStringLiteral("Cannot write the PNG picture: %1").arg(out.errorString()));
+        throw PictureError(
+            QStringLiteral("Cannot write the PNG picture: %1").arg(out.errorString()));
       throw PictureError(QStringLiteral("Cannot write the PNG picture: %1")
                              .arg(QString::fromLocal8Bit(w.Err.Message)));
     }
