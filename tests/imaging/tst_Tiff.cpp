@@ -366,6 +366,7 @@ class TestTiff : public QObject {
         "e[0x8769] = {0x9003: '2021:02:03 04:05:06', 0x829D: IFDRational(28, 10),\n"
         "             0x829A: IFDRational(1, 250), 0x9202: IFDRational(297, 100),\n"
         "             0x9201: IFDRational(-3, 2), 0x8827: 400}\n"
+        "e[0x8825] = {1: 'N', 2: (IFDRational(52, 1), IFDRational(30, 1), IFDRational(31, 2))}\n"
         "sys.stdout.buffer.write(e.tobytes()[6:])\n"));
     QVERIFY2(made.ExitCode == 0, made.Err.constData());
     QVERIFY(made.Out.startsWith("MM\0*") || made.Out.startsWith("II*\0"));
@@ -382,10 +383,11 @@ class TestTiff : public QObject {
         "import sys\nfrom PIL import Image\n"
         "def show(e):\n"
         "    x = e.get_ifd(0x8769)\n"
+        "    g = e.get_ifd(0x8825)\n"
         "    r = lambda v: round(float(v), 6)  # rationals pass through single precision\n"
         "    print(e.get(0x8298), '|', e.get(0x010F), '|', x.get(0x9003), '|', r(x.get(0x829D)),\n"
         "          '|', r(x.get(0x829A)), '|', r(x.get(0x9202)), '|', r(x.get(0x9201)),\n"
-        "          '|', x.get(0x8827))\n"
+        "          '|', x.get(0x8827), '|', g.get(1), [r(v) for v in g.get(2)])\n"
         "if sys.argv[1] == 'file':\n"
         "    im = Image.open(sys.argv[2])\n"
         "    show(im.getexif())\n"
@@ -395,7 +397,8 @@ class TestTiff : public QObject {
         "    e.load(b'Exif\\x00\\x00' + open(sys.argv[2], 'rb').read())\n"
         "    show(e)\n";
     const QByteArray expectedTags =
-        "Copyright Quillomar | Maker | 2021:02:03 04:05:06 | 2.8 | 0.004 | 2.97 | -1.5 | 400";
+        "Copyright Quillomar | Maker | 2021:02:03 04:05:06 | 2.8 | 0.004 | 2.97 | -1.5 | 400 | N "
+        "[52.0, 30.0, 15.5]";
     const ProcessResult fromFile =
         RunPython(QString::fromLatin1(kCheck), {QStringLiteral("file"), path});
     QVERIFY2(fromFile.ExitCode == 0, fromFile.Err.constData());

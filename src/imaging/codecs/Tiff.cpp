@@ -469,18 +469,34 @@ void SetExifImageTags(TIFF* tif, const QByteArray& block) {
   for (const IfdEntry& e : ifds.Image) SetEntry(tif, e, ifds.BigEndian);
 }
 
-// Writes the EXIF directory of the block as a custom directory at the current end of the file;
-// false when the block has no EXIF directory.
-bool WriteExifDirectory(TIFF* tif, const QByteArray& block, std::uint64_t* offset) {
+// Offsets of the EXIF and GPS directories written ahead of the image directory; 0 for a
+// directory that the block does not hold.
+struct ExifOffsets {
+  std::uint64_t Exif = 0;
+  std::uint64_t Gps = 0;
+};
+
+// Writes the EXIF and GPS directories of the block as custom directories at the current end of
+// the file. Afterwards the handle holds a fresh image directory.
+ExifOffsets WriteExifDirectories(TIFF* tif, const QByteArray& block) {
+  ExifOffsets offsets;
   ExifIfds ifds;
   if (!ReadExifIfds(ByteView(reinterpret_cast<const std::uint8_t*>(block.constData()),
                              std::size_t(block.size())),
                     ifds) ||
-      ifds.Exif.empty())
-    return false;
-  if (TIFFCreateEXIFDirectory(tif) != 0) return false;
-  for (const IfdEntry& e : ifds.Exif) SetEntry(tif, e, ifds.BigEndian);
-  return TIFFWriteCustomDirectory(tif, offset) != 0;
+      (ifds.Exif.empty() && ifds.Gps.empty()))
+    return offsets;
+  auto write = [&](const std::vector<IfdEntry>& entries, int (*create)(TIFF*),
+                   std::uint64_t* offset) {
+    if (entries.empty() || create(tif) != 0) return;
+    for (const IfdEntry& e : entries) SetEntry(tif, e, ifds.BigEndian);
+    if (!TIFFWriteCustomDirectory(tif, offset)) *offset = 0;
+  };
+  write(ifds.Exif, TIFFCreateEXIFDirectory, &offsets.Exif);
+  write(ifds.Gps, TIFFCreateGPSDirectory, &offsets.Gps);
+  TIFFFreeDirectory(tif);
+  TIFFCreateDirectory(tif);
+  return offsets;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -957,14 +973,10 @@ void WriteTiff(const Picture& picture, QByteArray& bytes) {
   TiffPtr tif = OpenTiff(file, big ? "w8" : "w");
   TIFF* t = tif.get();
 
-  // The EXIF directory goes first, so that the image directory written last can point to it
-  // without being rewritten.
-  std::uint64_t exifOffset = 0;
-  const bool hasExif = !params.Exif.isEmpty() && WriteExifDirectory(t, params.Exif, &exifOffset);
-  if (hasExif) {
-    TIFFFreeDirectory(t);
-    TIFFCreateDirectory(t);
-  }
+  // The EXIF and GPS directories go first, so that the image directory written last can point
+  // to them without being rewritten.
+  const ExifOffsets exif =
+      params.Exif.isEmpty() ? ExifOffsets{} : WriteExifDirectories(t, params.Exif);
 
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, std::uint32_t(image.width()));
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::uint32_t(image.height()));
@@ -983,7 +995,8 @@ void WriteTiff(const Picture& picture, QByteArray& bytes) {
     TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, text.constData());
   }
   if (!params.Exif.isEmpty()) SetExifImageTags(t, params.Exif);
-  if (hasExif) TIFFSetField(t, TIFFTAG_EXIFIFD, exifOffset);
+  if (exif.Exif) TIFFSetField(t, TIFFTAG_EXIFIFD, exif.Exif);
+  if (exif.Gps) TIFFSetField(t, TIFFTAG_GPSIFD, exif.Gps);
 
   switch (form) {
     case Form::Bilevel:
