@@ -383,6 +383,38 @@ class TestRaw : public QObject {
     QCOMPARE(codec->MatchesSignature(View(head)), raw);
   }
 
+  // A picture of another format under a RAW extension is read by the codec of its content.
+  void readsOtherFormatsUnderRawExtensions_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("fileType");
+    QTest::newRow("jpeg as raw") << "photo.raw" << "JPEG" << int(PictureFileType::Jpeg);
+    QTest::newRow("png as nef") << "photo.nef" << "PNG" << int(PictureFileType::Png);
+  }
+
+  void readsOtherFormatsUnderRawExtensions() {
+    QFETCH(QString, name);
+    QFETCH(QString, format);
+    QFETCH(int, fileType);
+    if (!CodecRegistry::Instance().ForFileType(fileType))
+      QSKIP("this build has no reader for the format");
+    const QString path = Dir.filePath(name);
+    const ProcessResult r = RunPython(
+        QStringLiteral("import sys\nfrom PIL import Image\n"
+                       "Image.new('RGB', (30, 20), (200, 40, 10)).save(sys.argv[1], sys.argv[2])"),
+        {path, format});
+    QVERIFY2(r.ExitCode == 0, r.Err.constData());
+
+    const HeaderFacts facts = ReadHeaderFacts(path);
+    QCOMPARE(facts.FileType, fileType);
+    QCOMPARE(facts.Width, 30);
+    const Picture picture = ReadPicture(path);
+    QCOMPARE(picture.Params.FileType, fileType);
+    QCOMPARE(picture.Width(), 30);
+    QCOMPARE(picture.Height(), 20);
+    QVERIFY(MaxChannelDifference(picture.Image, DecodeWithPillow(path)) <= 2);
+  }
+
   void registryKnowsTheExtensions() {
     for (const char* ext :
          {"crw", "cr2", "nef", "raw", "pef", "raf", "x3f", "bay", "orf", "srf", "mrw", "dcr"}) {

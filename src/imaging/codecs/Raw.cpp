@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "imaging/CodecRegistry.h"
 #include "imaging/PictureError.h"
 #include "imaging/PictureLimits.h"
 #include "imaging/codecs/Codecs.h"
@@ -62,6 +63,12 @@ void OnExifTag(void* context, int tag, int type, int len, unsigned int, void* if
   log->Copyright = QString::fromLatin1(text.c_str()).trimmed();
 }
 
+// LibRaw does not know the file at all (as opposed to a RAW file it cannot read).
+class NotRawError : public PictureError {
+ public:
+  using PictureError::PictureError;
+};
+
 // A LibRaw processor set up to develop quietly into 8-bit sRGB with the camera's white balance.
 class RawSession {
  public:
@@ -79,8 +86,10 @@ class RawSession {
 
     if (data.empty()) throw PictureError(QStringLiteral("The file is empty."));
     // LibRaw only reads the buffer; its interface predates const.
-    Check(Raw->open_buffer(const_cast<std::uint8_t*>(data.data()), data.size()),
-          "The camera RAW file cannot be read");
+    const int opened = Raw->open_buffer(const_cast<std::uint8_t*>(data.data()), data.size());
+    if (opened == LIBRAW_FILE_UNSUPPORTED)
+      throw NotRawError(QStringLiteral("The file is not a camera RAW file LibRaw knows."));
+    Check(opened, "The camera RAW file cannot be read");
     const libraw_image_sizes_t& s = Raw->imgdata.sizes;
     CheckPictureSize(s.raw_width, s.raw_height);
     CheckPictureSize(s.width, s.height);
@@ -244,6 +253,33 @@ class RawCodec final : public Codec {
   bool MatchesSignature(ByteView head) const override { return IsRawSignature(head); }
 
   HeaderFacts ReadHeader(ByteView data) const override {
+    try {
+      return ReadRawHeader(data);
+    } catch (const NotRawError&) {
+      // A file of another format under a RAW extension (a camera's JPEG named .raw, say) is
+      // read by the codec its content belongs to.
+      if (const Codec* other = OtherReader(data)) return other->ReadHeader(data);
+      throw;
+    }
+  }
+
+  Picture Read(ByteView data, const ReadOptions& options) const override {
+    try {
+      return ReadRaw(data);
+    } catch (const NotRawError&) {
+      if (const Codec* other = OtherReader(data)) return other->Read(data, options);
+      throw;
+    }
+  }
+
+ private:
+  const Codec* OtherReader(ByteView data) const {
+    const Codec* other =
+        CodecRegistry::Instance().ForContent(data.first(std::min<std::size_t>(data.size(), 64)));
+    return other && other->FileType() != FileType() ? other : nullptr;
+  }
+
+  HeaderFacts ReadRawHeader(ByteView data) const {
     RawSession session(data);
     LibRaw& raw = session.Processor();
     // The size of the developed picture: after the camera's rotation, non-square pixels and
@@ -261,7 +297,7 @@ class RawCodec final : public Codec {
     return facts;
   }
 
-  Picture Read(ByteView data, const ReadOptions&) const override {
+  Picture ReadRaw(ByteView data) const {
     RawSession session(data);
     LibRaw& raw = session.Processor();
     session.Check(raw.unpack(), "The camera RAW data cannot be unpacked");
@@ -311,7 +347,6 @@ class RawCodec final : public Codec {
     return picture;
   }
 
- private:
   // The depth reported is that of the developed picture (8-bit RGB), which is what the rest of
   // the program receives, not the sensor's 12 or 14 bits.
   static void FillDepth(int& bits, int& samples) {
