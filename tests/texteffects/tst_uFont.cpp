@@ -25,6 +25,7 @@ class TestFont : public QObject {
   void TextBlurLeavesShadowSharp();
   void SurfaceStateIsKept();
   void EmptyTextDrawsNothing();
+  void LargePictureIsWorkedInPlace();
   void AbsurdFontRaises_data();
   void AbsurdFontRaises();
   void Turned90ReadsUpward();
@@ -426,6 +427,31 @@ void TestFont::EmptyTextDrawsNothing() {
   TIAFontEx nowhere(nullptr);
   nowhere.TextOut(0, 0, QStringLiteral("A"));
   QCOMPARE(nowhere.TextWidth(QStringLiteral("A")), 0);
+}
+
+// Drawing on a 24-megapixel picture works on the text's box in place: the picture's pixels are
+// not copied, and rows away from the text are untouched.
+void TestFont::LargePictureIsWorkedInPlace() {
+  QImage picture = Filled(6000, 4000, QColor(90, 120, 150));
+  const uchar* pixels = picture.constBits();
+  TextCanvas canvas(&picture);
+  canvas.Font.SetSize(28);
+  canvas.Brush.Style = BrushStyle::Clear;
+  canvas.Font.Color = RgbToColor(255, 255, 255);
+  TIAFontEx font(&canvas);
+  font.SetQuality(0);
+  font.Effect().Shadow().SetEnabled(true);
+  const QString text = QStringLiteral("Your Watermarking");
+  const QSize box = font.TextExtent(text);
+  font.TextOut(6000 - box.width(), 4000 - box.height(), text);
+  QCOMPARE(picture.constBits(), pixels);
+  QCOMPARE(picture.pixelColor(5999 - box.width() / 2, 3999 - box.height() - 1),
+           QColor(90, 120, 150));
+  bool drawn = false;
+  for (int x = 6000 - box.width(); x < 6000 && !drawn; ++x)
+    for (int y = 4000 - box.height(); y < 4000; ++y)
+      drawn |= picture.pixelColor(x, y) != QColor(90, 120, 150);
+  QVERIFY(drawn);
 }
 
 void TestFont::AbsurdFontRaises_data() {
