@@ -1,10 +1,16 @@
 #include "watermark/Watermark.h"
 
-// Not built yet: both leave the picture as it is.
+#include "watermark/TextWatermark.h"
 
-bool AddImageWatermark(Picture&, const QString&) { return false; }
+bool AddImageWatermark(Picture& picture, const QString& imagePath) {
+  return AddImageWatermark(picture, imagePath, ImageLogoOptions{});
+}
 
-bool AddTextWatermark(Picture&, const QString&, int, int, int, const WatermarkFont&,
-                      const QString&) {
-  return false;
+bool AddTextWatermark(Picture& picture, const QString& text, int transparence, int angle,
+                      int position, const WatermarkFont& font, const QString& sourcePath) {
+  // The date and time are taken once, so every macro of one stamping shows the same moment.
+  const WatermarkMacroValues values = WatermarkMacroValuesFor(sourcePath, picture.Params.Exif);
+  const QString expanded = ExpandWatermarkMacros(text, values);
+  DrawTextWatermark(picture, expanded, transparence, angle, position, font);
+  return true;
 }

@@ -3,6 +3,11 @@
 #include <QString>
 
 #include "imaging/Picture.h"
+#include "watermark/ImageWatermark.h"
+
+// The two watermarks a run (and the destination preview) stamps on the working picture after
+// resizing. The parts live in WatermarkPlacement.h (where a watermark lands), ImageWatermark.h
+// (the image logo), TextWatermark.h (the text and its macros) and ExifValues.h.
 
 // The watermark font: the six font properties of a job's settings.
 struct WatermarkFont {
@@ -14,17 +19,19 @@ struct WatermarkFont {
   int Pitch = 0;                           // 0 default, 1 variable, 2 fixed
 };
 
-// Stamps the image logo at imagePath on the picture. Returns whether a logo was stamped.
-//
-// The watermark is not built yet: the picture is left unchanged and the result is false, so a
-// run goes on without this step.
+// Stamps the image logo at imagePath on the picture with the default logo options (opacity 60,
+// bottom right, no background removal). Returns whether a logo was stamped; false (picture
+// unchanged) for a missing or unreadable file. A job's own position, opacity and background
+// colour go through the overload AddImageWatermark(picture, imagePath, ImageLogoOptions) in
+// ImageWatermark.h.
 bool AddImageWatermark(Picture& picture, const QString& imagePath);
 
-// Stamps the text (with its macros expanded for sourcePath) on the picture with transparence
-// (percent, 0-100), angle (degrees), position (0 random, 1-9 the nine places) and font.
-// Returns whether the text was stamped.
-//
-// The watermark is not built yet: the picture is left unchanged and the result is false, so a
-// run goes on without this step.
+// Stamps the text on the picture: expands its macros ("{$DN}" date, "{$TN}" time, "{$FU}" and
+// "{$FL}" sourcePath in upper and lower case, "{$ED}", "{$EC}", "{$EX}", "{$ES}" the EXIF
+// date-time, copyright, aperture and shutter speed of picture.Params.Exif), then draws it with
+// the font, a black shadow at (2, 2), opacity transparence (percent, 0-100), angle (degrees,
+// counter-clockwise) at position (0 random, 1-9 the nine places). Returns true, also when the
+// expanded text is empty and nothing is drawn. Failures of the text engine (EInvalidLine,
+// EInvalidForeBmp, QuillomarError, e.g. without a QGuiApplication) reach the caller.
 bool AddTextWatermark(Picture& picture, const QString& text, int transparence, int angle,
                       int position, const WatermarkFont& font, const QString& sourcePath);
