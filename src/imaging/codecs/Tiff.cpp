@@ -491,10 +491,10 @@ ExifOffsets WriteExifDirectories(TIFF* tif, const QByteArray& block) {
     if (entries.empty() || create(tif) != 0) return;
     for (const IfdEntry& e : entries) SetEntry(tif, e, ifds.BigEndian);
     if (!TIFFWriteCustomDirectory(tif, offset)) *offset = 0;
+    TIFFFreeDirectory(tif);  // creating the next directory does not release this one's values
   };
   write(ifds.Exif, TIFFCreateEXIFDirectory, &offsets.Exif);
   write(ifds.Gps, TIFFCreateGPSDirectory, &offsets.Gps);
-  TIFFFreeDirectory(tif);
   TIFFCreateDirectory(tif);
   return offsets;
 }
