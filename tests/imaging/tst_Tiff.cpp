@@ -422,6 +422,57 @@ class TestTiff : public QObject {
     QCOMPARE(fromBlock.Out.trimmed(), expectedTags);
   }
 
+  // A camera-like JPEG's EXIF goes through our JPEG reader and TIFF writer: Pillow finds the
+  // exposure tags and the copyright in the TIFF, and our TIFF reader gives them back.
+  void keepsExifFromJpeg() {
+    const QString jpeg = PathOf(QStringLiteral("camera.jpg"));
+    const ProcessResult made = RunPython(
+        QStringLiteral(
+            "import sys\nfrom PIL import Image\nfrom PIL.TiffImagePlugin import IFDRational\n"
+            "im = Image.open(sys.argv[1])\ne = Image.Exif()\n"
+            "e[0x8298] = 'Photographer 2021'\ne[0x0110] = 'Camera X'\n"
+            "e[0x8769] = {0x9003: '2021:05:06 07:08:09', 0x829D: IFDRational(56, 10),\n"
+            "             0x829A: IFDRational(1, 60), 0x9202: IFDRational(497, 100),\n"
+            "             0x9201: IFDRational(59, 10)}\n"
+            "im.save(sys.argv[2], quality=90, exif=e.tobytes())\n"),
+        {SourcePng, jpeg});
+    QVERIFY2(made.ExitCode == 0, made.Err.constData());
+    Picture picture = ReadPicture(jpeg);
+    QVERIFY(!picture.Params.Exif.isEmpty());
+    picture.Params.TiffCompressionKind = TiffCompression::Lzw;
+    const QString tiff = PathOf(QStringLiteral("camera.tif"));
+    WritePicture(picture, tiff);
+
+    const char kShow[] =
+        "import sys\nfrom PIL import Image\n"
+        "e = Image.Exif()\n"
+        "if sys.argv[1] == 'file':\n"
+        "    e = Image.open(sys.argv[2]).getexif()\n"
+        "else:\n"
+        "    e.load(b'Exif\\x00\\x00' + open(sys.argv[2], 'rb').read())\n"
+        "x = e.get_ifd(0x8769)\n"
+        "r = lambda v: round(float(v), 6)\n"
+        "print(e.get(0x8298), '|', e.get(0x0110), '|', x.get(0x9003), '|', r(x[0x829D]), '|',\n"
+        "      r(x[0x829A]), '|', r(x[0x9202]), '|', r(x[0x9201]))\n";
+    const QByteArray expected =
+        "Photographer 2021 | Camera X | 2021:05:06 07:08:09 | 5.6 | 0.016667 | 4.97 | 5.9";
+    const ProcessResult fromFile =
+        RunPython(QString::fromLatin1(kShow), {QStringLiteral("file"), tiff});
+    QVERIFY2(fromFile.ExitCode == 0, fromFile.Err.constData());
+    QCOMPARE(fromFile.Out.trimmed(), expected);
+
+    const Picture back = ReadPicture(tiff);
+    const QString blockPath = PathOf(QStringLiteral("camera.exif"));
+    QFile block(blockPath);
+    QVERIFY(block.open(QIODevice::WriteOnly));
+    block.write(back.Params.Exif);
+    block.close();
+    const ProcessResult fromBlock =
+        RunPython(QString::fromLatin1(kShow), {QStringLiteral("block"), blockPath});
+    QVERIFY2(fromBlock.ExitCode == 0, fromBlock.Err.constData());
+    QCOMPARE(fromBlock.Out.trimmed(), expected);
+  }
+
   // Damaged and hostile files give PictureError (or header facts of code 0), never a crash.
   void refusesHostileFiles_data() {
     QTest::addColumn<QByteArray>("data");
