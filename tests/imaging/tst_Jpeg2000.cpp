@@ -1,12 +1,11 @@
 // The JPEG 2000 reader against files written by Pillow (through its own OpenJPEG binding):
 // pixels compared with Pillow's decode, header facts, detection by content, the resolution
 // box, and damaged or hostile files.
+#include <openjpeg.h>
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <openjpeg.h>
-
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -228,32 +227,41 @@ class TestJpeg2000 : public QObject {
     QTest::addColumn<int>("samples");
 
     const QString lossless = QStringLiteral(R"({"irreversible": false})");
-    QTest::newRow("rgb jp2") << "rgb.jp2" << "RGB" << 37 << 25 << lossless << 0 << 13 << 8 << 3;
-    QTest::newRow("rgb j2k") << "rgb.j2k" << "RGB" << 37 << 25 << lossless << 0 << 14 << 8 << 3;
-    QTest::newRow("grey jp2") << "grey.jp2" << "L" << 20 << 11 << lossless << 0 << 13 << 8 << 1;
-    QTest::newRow("grey j2k") << "grey.j2k" << "L" << 20 << 11 << lossless << 0 << 14 << 8 << 1;
-    QTest::newRow("rgba jp2") << "rgba.jp2" << "RGBA" << 19 << 13 << lossless << 0 << 13 << 8 << 4;
-    QTest::newRow("grey alpha jp2")
-        << "la.jp2" << "LA" << 15 << 9 << lossless << 0 << 13 << 8 << 2;
-    QTest::newRow("one pixel") << "one.jp2" << "RGB" << 1 << 1 << lossless << 0 << 13 << 8 << 3;
-    QTest::newRow("one column odd") << "col.j2k" << "RGB" << 1 << 33 << lossless << 0 << 14 << 8
-                                    << 3;
-    QTest::newRow("odd wide") << "wide.jp2" << "RGB" << 61 << 3 << lossless << 0 << 13 << 8 << 3;
-    QTest::newRow("16-bit grey") << "g16.j2k" << "I;16" << 9 << 7 << lossless << 0 << 14 << 16
-                                 << 1;
+    QTest::newRow("rgb jp2") << "rgb.jp2"
+                             << "RGB" << 37 << 25 << lossless << 0 << 13 << 8 << 3;
+    QTest::newRow("rgb j2k") << "rgb.j2k"
+                             << "RGB" << 37 << 25 << lossless << 0 << 14 << 8 << 3;
+    QTest::newRow("grey jp2") << "grey.jp2"
+                              << "L" << 20 << 11 << lossless << 0 << 13 << 8 << 1;
+    QTest::newRow("grey j2k") << "grey.j2k"
+                              << "L" << 20 << 11 << lossless << 0 << 14 << 8 << 1;
+    QTest::newRow("rgba jp2") << "rgba.jp2"
+                              << "RGBA" << 19 << 13 << lossless << 0 << 13 << 8 << 4;
+    QTest::newRow("grey alpha jp2") << "la.jp2"
+                                    << "LA" << 15 << 9 << lossless << 0 << 13 << 8 << 2;
+    QTest::newRow("one pixel") << "one.jp2"
+                               << "RGB" << 1 << 1 << lossless << 0 << 13 << 8 << 3;
+    QTest::newRow("one column odd") << "col.j2k"
+                                    << "RGB" << 1 << 33 << lossless << 0 << 14 << 8 << 3;
+    QTest::newRow("odd wide") << "wide.jp2"
+                              << "RGB" << 61 << 3 << lossless << 0 << 13 << 8 << 3;
+    QTest::newRow("16-bit grey") << "g16.j2k"
+                                 << "I;16" << 9 << 7 << lossless << 0 << 14 << 16 << 1;
     QTest::newRow("offset image")
-        << "offset.j2k" << "RGB" << 37 << 25
+        << "offset.j2k"
+        << "RGB" << 37 << 25
         << R"({"irreversible": false, "offset": [3, 2], "tile_size": [16, 16]})" << 0 << 14 << 8
         << 3;
-    // Tiles placed on the reference grid with an offset of their own. (Pillow 9.4 writes a wrong last tile column
-    // when that column is only a few pixels wide and the tiles are offset; 45 pixels from
-    // x = 3 leave a 13-pixel column, which it writes right.)
+    // Tiles placed on the reference grid with an offset of their own. (Pillow 9.4 writes a wrong
+    // last tile column when that column is only a few pixels wide and the tiles are offset; 45
+    // pixels from x = 3 leave a 13-pixel column, which it writes right.)
     QTest::newRow("offset tiles")
-        << "tiles.jp2" << "RGB" << 45 << 25
-        << R"({"irreversible": false, "offset": [3, 2], "tile_offset": [3, 2],
+        << "tiles.jp2"
+        << "RGB" << 45 << 25 << R"({"irreversible": false, "offset": [3, 2], "tile_offset": [3, 2],
                "tile_size": [16, 16]})"
         << 0 << 13 << 8 << 3;
-    QTest::newRow("lossy rgb") << "lossy.jp2" << "RGB" << 40 << 30
+    QTest::newRow("lossy rgb") << "lossy.jp2"
+                               << "RGB" << 40 << 30
                                << R"({"irreversible": true, "quality_layers": [20]})" << 1 << 13
                                << 8 << 3;
   }
@@ -296,8 +304,7 @@ class TestJpeg2000 : public QObject {
       // Pillow clips 16-bit samples when it makes RGB; compare with the scaled samples.
       const QImage grey = picture.Image.convertToFormat(QImage::Format_Grayscale8);
       QCOMPARE(MaxPlaneDifference(grey, ReadAll(path + QStringLiteral(".grey8"))), 0);
-      QCOMPARE(MaxChannelDifference(picture.Image,
-                                    grey.convertToFormat(QImage::Format_BGR888)), 0);
+      QCOMPARE(MaxChannelDifference(picture.Image, grey.convertToFormat(QImage::Format_BGR888)), 0);
     } else {
       QString error;
       const QImage expected = DecodeWithPillow(path, &error);
@@ -308,8 +315,8 @@ class TestJpeg2000 : public QObject {
         // Lossless: exactly the picture Pillow was given.
         const QByteArray source = ReadAll(path + QStringLiteral(".source"));
         QCOMPARE(source.size(), qsizetype(width) * height * 3);
-        const QImage sourceImage(reinterpret_cast<const uchar*>(source.constData()), width,
-                                 height, width * 3, QImage::Format_RGB888);
+        const QImage sourceImage(reinterpret_cast<const uchar*>(source.constData()), width, height,
+                                 width * 3, QImage::Format_RGB888);
         QCOMPARE(MaxChannelDifference(picture.Image, sourceImage), 0);
       }
     }
@@ -327,11 +334,16 @@ class TestJpeg2000 : public QObject {
     QTest::addColumn<QString>("madeAs");
     QTest::addColumn<QString>("renamedTo");
     QTest::addColumn<int>("fileType");
-    QTest::newRow("jp2 as j2k") << "c1.jp2" << "c1.j2k" << 13;
-    QTest::newRow("jp2 as jpc") << "c2.jp2" << "c2.jpc" << 13;
-    QTest::newRow("j2k as jp2") << "c3.j2k" << "c3.jp2" << 14;
-    QTest::newRow("j2k as j2c") << "c4.j2k" << "c4.j2c" << 14;
-    QTest::newRow("j2k as png") << "c5.j2k" << "c5.png" << 14;
+    QTest::newRow("jp2 as j2k") << "c1.jp2"
+                                << "c1.j2k" << 13;
+    QTest::newRow("jp2 as jpc") << "c2.jp2"
+                                << "c2.jpc" << 13;
+    QTest::newRow("j2k as jp2") << "c3.j2k"
+                                << "c3.jp2" << 14;
+    QTest::newRow("j2k as j2c") << "c4.j2k"
+                                << "c4.j2c" << 14;
+    QTest::newRow("j2k as png") << "c5.j2k"
+                                << "c5.png" << 14;
   }
 
   void detectsByContent() {
@@ -452,17 +464,28 @@ class TestJpeg2000 : public QObject {
     QTest::addColumn<QString>("damage");
     QTest::addColumn<bool>("headerReadable");  // whether the header alone still reads
 
-    QTest::newRow("empty jp2") << "h.jp2" << "empty" << false;
-    QTest::newRow("signature only jp2") << "h.jp2" << "signature" << false;
-    QTest::newRow("signature only j2k") << "h.j2k" << "signature" << false;
-    QTest::newRow("garbage after jp2 signature") << "h.jp2" << "garbage" << false;
-    QTest::newRow("garbage after j2k signature") << "h.j2k" << "garbage" << false;
-    QTest::newRow("truncated jp2") << "h.jp2" << "half" << true;
-    QTest::newRow("truncated j2k") << "h.j2k" << "half" << true;
-    QTest::newRow("40000 x 40000") << "h.j2k" << "huge" << false;
-    QTest::newRow("30000 x 30000") << "h.j2k" << "toomany" << false;
-    QTest::newRow("zero width") << "h.j2k" << "empty area" << false;
-    QTest::newRow("no components") << "h.j2k" << "no components" << false;
+    QTest::newRow("empty jp2") << "h.jp2"
+                               << "empty" << false;
+    QTest::newRow("signature only jp2") << "h.jp2"
+                                        << "signature" << false;
+    QTest::newRow("signature only j2k") << "h.j2k"
+                                        << "signature" << false;
+    QTest::newRow("garbage after jp2 signature") << "h.jp2"
+                                                 << "garbage" << false;
+    QTest::newRow("garbage after j2k signature") << "h.j2k"
+                                                 << "garbage" << false;
+    QTest::newRow("truncated jp2") << "h.jp2"
+                                   << "half" << true;
+    QTest::newRow("truncated j2k") << "h.j2k"
+                                   << "half" << true;
+    QTest::newRow("40000 x 40000") << "h.j2k"
+                                   << "huge" << false;
+    QTest::newRow("30000 x 30000") << "h.j2k"
+                                   << "toomany" << false;
+    QTest::newRow("zero width") << "h.j2k"
+                                << "empty area" << false;
+    QTest::newRow("no components") << "h.j2k"
+                                   << "no components" << false;
   }
 
   void refusesHostileFiles() {
@@ -511,9 +534,8 @@ class TestJpeg2000 : public QObject {
     }
 
     const QString ext = source.section(QLatin1Char('.'), -1);
-    const QString path = Dir.filePath(QStringLiteral("bad-%1.%2")
-                                          .arg(QString::number(qHash(QTest::currentDataTag())),
-                                               ext));
+    const QString path = Dir.filePath(
+        QStringLiteral("bad-%1.%2").arg(QString::number(qHash(QTest::currentDataTag())), ext));
     QVERIFY(WriteAll(path, bad));
 
     HeaderFacts facts;

@@ -100,8 +100,8 @@ bool WriteDng(const QString& path, const std::vector<std::uint16_t>& cfa, const 
   ok &= TIFFSetField(tif, TIFFTAG_WHITELEVEL, 1, &white) == 1;
   if (o.Exif) ok &= TIFFSetField(tif, TIFFTAG_EXIFIFD, std::uint64_t(0)) == 1;
   for (int y = 0; ok && y < kHeight; ++y)
-    ok = TIFFWriteScanline(tif, const_cast<std::uint16_t*>(cfa.data() + std::size_t(y) * kWidth),
-                           y, 0) >= 0;
+    ok = TIFFWriteScanline(tif, const_cast<std::uint16_t*>(cfa.data() + std::size_t(y) * kWidth), y,
+                           0) >= 0;
   ok = ok && TIFFWriteDirectory(tif);
   if (ok && o.Exif) {
     // The EXIF directory goes after the main one; the main one is then rewritten with its
@@ -198,8 +198,8 @@ struct ParsedExif {
   QByteArray Text(ExifIfd ifd, ExifTag tag) const {
     ExifEntry* e = Entry(ifd, tag);
     if (!e || e->format != EXIF_FORMAT_ASCII || !e->data) return {};
-    return QByteArray(reinterpret_cast<const char*>(e->data), qsizetype(qstrnlen(
-                                                                  reinterpret_cast<const char*>(e->data), e->size)));
+    return QByteArray(reinterpret_cast<const char*>(e->data),
+                      qsizetype(qstrnlen(reinterpret_cast<const char*>(e->data), e->size)));
   }
   double Number(ExifIfd ifd, ExifTag tag) const {
     ExifEntry* e = Entry(ifd, tag);
@@ -246,15 +246,15 @@ class TestRaw : public QObject {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
     QTest::newRow("nef") << "shot.nef" << ORIENTATION_TOPLEFT << 1.0 << kWidth << kHeight;
-    QTest::newRow("raw, upper case") << "SHOT.RAW" << ORIENTATION_TOPLEFT << 1.0 << kWidth
-                                     << kHeight;
+    QTest::newRow("raw, upper case")
+        << "SHOT.RAW" << ORIENTATION_TOPLEFT << 1.0 << kWidth << kHeight;
     QTest::newRow("pef") << "shot.pef" << ORIENTATION_TOPLEFT << 1.0 << kWidth << kHeight;
     // The camera's white balance: red sites record half, and the as-shot neutral says so.
-    QTest::newRow("camera white balance") << "wb.nef" << ORIENTATION_TOPLEFT << 0.5 << kWidth
-                                          << kHeight;
+    QTest::newRow("camera white balance")
+        << "wb.nef" << ORIENTATION_TOPLEFT << 0.5 << kWidth << kHeight;
     // Shot with the camera turned: the developed picture is upright, so its sides swap.
-    QTest::newRow("rotated 90 cw") << "turned.nef" << ORIENTATION_RIGHTTOP << 1.0 << kHeight
-                                   << kWidth;
+    QTest::newRow("rotated 90 cw")
+        << "turned.nef" << ORIENTATION_RIGHTTOP << 1.0 << kHeight << kWidth;
   }
 
   void developsSyntheticDng() {
@@ -388,8 +388,10 @@ class TestRaw : public QObject {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("fileType");
-    QTest::newRow("jpeg as raw") << "photo.raw" << "JPEG" << int(PictureFileType::Jpeg);
-    QTest::newRow("png as nef") << "photo.nef" << "PNG" << int(PictureFileType::Png);
+    QTest::newRow("jpeg as raw") << "photo.raw"
+                                 << "JPEG" << int(PictureFileType::Jpeg);
+    QTest::newRow("png as nef") << "photo.nef"
+                                << "PNG" << int(PictureFileType::Png);
   }
 
   void readsOtherFormatsUnderRawExtensions() {
@@ -430,17 +432,28 @@ class TestRaw : public QObject {
     QTest::addColumn<QString>("ext");
     QTest::addColumn<QString>("damage");
     QTest::addColumn<bool>("headerReadable");
-    QTest::newRow("empty") << "nef" << "empty" << false;
-    QTest::newRow("pixels missing") << "nef" << "short pixels" << true;
-    QTest::newRow("truncated header") << "nef" << "cut header" << false;
-    QTest::newRow("crw signature, garbage") << "crw" << "crw garbage" << false;
-    QTest::newRow("raf signature, garbage") << "raf" << "raf garbage" << false;
-    QTest::newRow("orf signature, garbage") << "orf" << "orf garbage" << false;
-    QTest::newRow("cr2 signature, garbage") << "cr2" << "cr2 garbage" << false;
-    QTest::newRow("x3f signature, garbage") << "x3f" << "x3f garbage" << false;
-    QTest::newRow("mrw signature, garbage") << "mrw" << "mrw garbage" << false;
-    QTest::newRow("60000 x 60000") << "nef" << "huge" << false;
-    QTest::newRow("plain garbage") << "dcr" << "garbage" << false;
+    QTest::newRow("empty") << "nef"
+                           << "empty" << false;
+    QTest::newRow("pixels missing") << "nef"
+                                    << "short pixels" << true;
+    QTest::newRow("truncated header") << "nef"
+                                      << "cut header" << false;
+    QTest::newRow("crw signature, garbage") << "crw"
+                                            << "crw garbage" << false;
+    QTest::newRow("raf signature, garbage") << "raf"
+                                            << "raf garbage" << false;
+    QTest::newRow("orf signature, garbage") << "orf"
+                                            << "orf garbage" << false;
+    QTest::newRow("cr2 signature, garbage") << "cr2"
+                                            << "cr2 garbage" << false;
+    QTest::newRow("x3f signature, garbage") << "x3f"
+                                            << "x3f garbage" << false;
+    QTest::newRow("mrw signature, garbage") << "mrw"
+                                            << "mrw garbage" << false;
+    QTest::newRow("60000 x 60000") << "nef"
+                                   << "huge" << false;
+    QTest::newRow("plain garbage") << "dcr"
+                                   << "garbage" << false;
   }
 
   void refusesHostileFiles() {
@@ -506,9 +519,8 @@ class TestRaw : public QObject {
     } else if (damage == QLatin1String("garbage")) {
       bad = garbage;
     }
-    const QString path = Dir.filePath(QStringLiteral("bad-%1.%2")
-                                          .arg(QString::number(qHash(QTest::currentDataTag())),
-                                               ext));
+    const QString path = Dir.filePath(
+        QStringLiteral("bad-%1.%2").arg(QString::number(qHash(QTest::currentDataTag())), ext));
     QVERIFY(WriteAll(path, bad));
 
     HeaderFacts facts;

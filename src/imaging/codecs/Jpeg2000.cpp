@@ -78,8 +78,7 @@ struct Messages {
 void OnError(const char* msg, void* client) {
   auto* m = static_cast<Messages*>(client);
   m->LastError = msg ? msg : "";
-  while (!m->LastError.empty() &&
-         (m->LastError.back() == '\n' || m->LastError.back() == '\r'))
+  while (!m->LastError.empty() && (m->LastError.back() == '\n' || m->LastError.back() == '\r'))
     m->LastError.pop_back();
 }
 void OnQuiet(const char*, void*) {}
@@ -148,7 +147,8 @@ class Session {
  private:
   [[noreturn]] void Fail(const char* what) const {
     QString text = QString::fromLatin1(what);
-    if (!Log.LastError.empty()) text += QStringLiteral(": ") + QString::fromStdString(Log.LastError);
+    if (!Log.LastError.empty())
+      text += QStringLiteral(": ") + QString::fromStdString(Log.LastError);
     throw PictureError(text + QLatin1Char('.'));
   }
 
@@ -158,8 +158,8 @@ class Session {
     CheckPictureSize(static_cast<long long>(Image->x1) - Image->x0,
                      static_cast<long long>(Image->y1) - Image->y0);
     if (Image->numcomps == 0 || Image->numcomps > kMaxComponents || !Image->comps)
-      throw PictureError(QStringLiteral("The JPEG 2000 picture has %1 components.")
-                             .arg(Image->numcomps));
+      throw PictureError(
+          QStringLiteral("The JPEG 2000 picture has %1 components.").arg(Image->numcomps));
     for (OPJ_UINT32 i = 0; i < Image->numcomps; ++i) {
       const opj_image_comp_t& c = Image->comps[i];
       if (c.prec < 1 || c.prec > 31 || c.dx < 1 || c.dy < 1)
@@ -237,8 +237,10 @@ std::pair<int, int> Jp2Resolution(ByteView data) {
       if (inner.Type != BoxType("res ")) return true;
       ForEachBox(data, inner.Content, inner.End, [&](const Box& res) {
         if (res.End - res.Content >= 10) {
-          if (res.Type == BoxType("resc")) capture = DpiFromResolutionBox(data.data() + res.Content);
-          if (res.Type == BoxType("resd")) display = DpiFromResolutionBox(data.data() + res.Content);
+          if (res.Type == BoxType("resc"))
+            capture = DpiFromResolutionBox(data.data() + res.Content);
+          if (res.Type == BoxType("resd"))
+            display = DpiFromResolutionBox(data.data() + res.Content);
         }
         return true;
       });
@@ -304,11 +306,11 @@ Picture ToPicture(const opj_image_t& image, int width, int height) {
   const bool colour = planes.size() >= 3;
   // A code stream names no colour space; chroma planes smaller than the first one can only be
   // YCbCr.
-  const bool subsampledChroma =
-      colour && (planes[1].Comp->dx > planes[0].Comp->dx || planes[1].Comp->dy > planes[0].Comp->dy);
-  const bool ycc = colour && (image.color_space == OPJ_CLRSPC_SYCC ||
-                              image.color_space == OPJ_CLRSPC_EYCC ||
-                              (image.color_space == OPJ_CLRSPC_UNSPECIFIED && subsampledChroma));
+  const bool subsampledChroma = colour && (planes[1].Comp->dx > planes[0].Comp->dx ||
+                                           planes[1].Comp->dy > planes[0].Comp->dy);
+  const bool ycc =
+      colour && (image.color_space == OPJ_CLRSPC_SYCC || image.color_space == OPJ_CLRSPC_EYCC ||
+                 (image.color_space == OPJ_CLRSPC_UNSPECIFIED && subsampledChroma));
 
   Picture picture;
   picture.Image = NewPictureImage(width, height);
@@ -342,8 +344,7 @@ Picture ToPicture(const opj_image_t& image, int width, int height) {
         out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = s;
       }
     } else {
-      const OPJ_UINT32 v0 = rowOf(planes[0], y), v1 = rowOf(planes[1], y),
-                       v2 = rowOf(planes[2], y);
+      const OPJ_UINT32 v0 = rowOf(planes[0], y), v1 = rowOf(planes[1], y), v2 = rowOf(planes[2], y);
       const OPJ_UINT32 v3 = cmyk ? rowOf(planes[3], y) : 0;
       for (int x = 0; x < width; ++x) {
         const int a = planes[0].At(columns[0][x], v0);
@@ -394,14 +395,12 @@ class Jpeg2000Codec final : public Codec {
  public:
   explicit Jpeg2000Codec(bool container) : Container(container) {}
 
-  int FileType() const override {
-    return Container ? PictureFileType::Jp2 : PictureFileType::J2k;
-  }
+  int FileType() const override { return Container ? PictureFileType::Jp2 : PictureFileType::J2k; }
   QString Description() const override { return DescriptionOf(Container); }
   QStringList Extensions() const override {
-    return Container ? QStringList{QStringLiteral("jp2")}
-                     : QStringList{QStringLiteral("j2k"), QStringLiteral("jpc"),
-                                   QStringLiteral("j2c")};
+    return Container
+               ? QStringList{QStringLiteral("jp2")}
+               : QStringList{QStringLiteral("j2k"), QStringLiteral("jpc"), QStringLiteral("j2c")};
   }
   bool MatchesSignature(ByteView head) const override {
     return Container ? IsJp2(head) : IsJ2k(head);

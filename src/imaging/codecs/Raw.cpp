@@ -26,13 +26,13 @@ bool HasAt(ByteView head, std::size_t offset, const char* text, std::size_t n) {
 // Signatures that belong to camera RAW files alone. RAW files in a plain TIFF container
 // (NEF, PEF, DCR, ...) have none of their own; they are found by their extension.
 bool IsRawSignature(ByteView h) {
-  return (HasAt(h, 0, "II", 2) && HasAt(h, 6, "HEAPCCDR", 8)) ||      // Canon CRW
-         (HasAt(h, 0, "II*\0", 4) && HasAt(h, 8, "CR", 2)) ||          // Canon CR2
-         HasAt(h, 0, "FUJIFILMCCD-RAW", 15) ||                         // Fujifilm RAF
-         HasAt(h, 0, "IIRO", 4) || HasAt(h, 0, "IIRS", 4) ||           // Olympus ORF
-         HasAt(h, 0, "MMOR", 4) ||                                     //
-         HasAt(h, 0, "\0MRM", 4) ||                                    // Minolta MRW
-         HasAt(h, 0, "FOVb", 4);                                       // Sigma X3F
+  return (HasAt(h, 0, "II", 2) && HasAt(h, 6, "HEAPCCDR", 8)) ||  // Canon CRW
+         (HasAt(h, 0, "II*\0", 4) && HasAt(h, 8, "CR", 2)) ||     // Canon CR2
+         HasAt(h, 0, "FUJIFILMCCD-RAW", 15) ||                    // Fujifilm RAF
+         HasAt(h, 0, "IIRO", 4) || HasAt(h, 0, "IIRS", 4) ||      // Olympus ORF
+         HasAt(h, 0, "MMOR", 4) ||                                //
+         HasAt(h, 0, "\0MRM", 4) ||                               // Minolta MRW
+         HasAt(h, 0, "FOVb", 4);                                  // Sigma X3F
 }
 
 // What LibRaw reports while it reads, kept instead of printed.
@@ -42,7 +42,9 @@ struct RawLog {
   QString Copyright;
 };
 
-void OnDataError(void* data, const char*, const int) { static_cast<RawLog*>(data)->DataError = true; }
+void OnDataError(void* data, const char*, const int) {
+  static_cast<RawLog*>(data)->DataError = true;
+}
 void OnMemoryError(void* data, const char*, const char*) {
   static_cast<RawLog*>(data)->MemoryError = true;
 }
@@ -220,7 +222,8 @@ QByteArray BuildExif(const libraw_data_t& d, const QString& copyright) {
   }
   const double iso = d.other.iso_speed;
   if (std::isfinite(iso) && iso >= 1 && iso <= 65535)
-    AddShort(e, EXIF_IFD_EXIF, EXIF_TAG_ISO_SPEED_RATINGS, static_cast<ExifShort>(std::lround(iso)));
+    AddShort(e, EXIF_IFD_EXIF, EXIF_TAG_ISO_SPEED_RATINGS,
+             static_cast<ExifShort>(std::lround(iso)));
   const double focal = d.other.focal_len;
   if (std::isfinite(focal) && focal > 0 && focal < 100000)
     AddRational(e, EXIF_IFD_EXIF, EXIF_TAG_FOCAL_LENGTH,
@@ -312,13 +315,15 @@ class RawCodec final : public Codec {
     int code = LIBRAW_SUCCESS;
     std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> developed(
         raw.dcraw_make_mem_image(&code), LibRaw::dcraw_clear_mem);
-    if (!developed) session.Check(code == LIBRAW_SUCCESS ? LIBRAW_UNSPECIFIED_ERROR : code,
-                                  "The developed camera RAW picture cannot be had");
+    if (!developed)
+      session.Check(code == LIBRAW_SUCCESS ? LIBRAW_UNSPECIFIED_ERROR : code,
+                    "The developed camera RAW picture cannot be had");
     const libraw_processed_image_t& img = *developed;
     if (img.type != LIBRAW_IMAGE_BITMAP || img.bits != 8 || (img.colors != 1 && img.colors != 3) ||
         img.width != width || img.height != height ||
         std::size_t(img.data_size) < std::size_t(width) * height * img.colors)
-      throw PictureError(QStringLiteral("The developed camera RAW picture has an unexpected form."));
+      throw PictureError(
+          QStringLiteral("The developed camera RAW picture has an unexpected form."));
 
     Picture picture;
     picture.Image = NewPictureImage(width, height);
