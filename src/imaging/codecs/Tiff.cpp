@@ -5,7 +5,6 @@
 
 #include <tiffio.h>
 
-#include <QBuffer>
 #include <QByteArray>
 #include <algorithm>
 #include <cstdarg>
@@ -16,7 +15,6 @@
 #include <mutex>
 #include <vector>
 
-#include "imaging/ColorReduce.h"
 #include "imaging/Dither.h"
 #include "imaging/PictureError.h"
 #include "imaging/PictureLimits.h"
