@@ -446,6 +446,71 @@ class TestJpeg2000 : public QObject {
         }
       }
     QVERIFY(tintedPixels >= 6);
+
+    // Halved: the size follows the reduced reference grid.
+    ReadOptions half;
+    half.ScaleDenominator = 2;
+    const Picture reduced = ReadPicture(path, half);
+    QCOMPARE(reduced.Image.size(),
+             QSize((x0 + 23 + 1) / 2 - (x0 + 1) / 2, (y0 + 17 + 1) / 2 - (y0 + 1) / 2));
+  }
+
+  // A scale denominator decodes fewer resolution levels: the picture is 1/2^n of the image
+  // area, rounded up on the reference grid, while the params keep the stored size.
+  void readsReduced_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<QString>("opts");
+    QTest::addColumn<int>("denominator");
+    QTest::addColumn<QSize>("expected");
+    QTest::addColumn<int>("pillowReduce");  // Pillow's reduce giving the same picture, or -1
+    const QString lossless = QStringLiteral(R"({"irreversible": false})");
+    QTest::newRow("1/1") << "r1.jp2" << 40 << 32 << lossless << 1 << QSize(40, 32) << 0;
+    QTest::newRow("1/2") << "r2.jp2" << 40 << 32 << lossless << 2 << QSize(20, 16) << 1;
+    QTest::newRow("1/4") << "r4.j2k" << 40 << 32 << lossless << 4 << QSize(10, 8) << 2;
+    QTest::newRow("1/8") << "r8.jp2" << 40 << 32 << lossless << 8 << QSize(5, 4) << 3;
+    QTest::newRow("1/8 odd size") << "r8odd.jp2" << 41 << 33 << lossless << 8 << QSize(6, 5) << -1;
+    // Grid 3..40 x 2..27 halved: ceil(40/2) - ceil(3/2) = 18, ceil(27/2) - ceil(2/2) = 13.
+    QTest::newRow("1/2 offset")
+        << "r2off.j2k" << 37 << 25
+        << R"({"irreversible": false, "offset": [3, 2], "tile_size": [16, 16]})" << 2
+        << QSize(18, 13) << -1;
+    // Two resolution levels allow one halving only.
+    QTest::newRow("1/8 with two levels")
+        << "rlevels.jp2" << 40 << 32 << R"({"irreversible": false, "num_resolutions": 2})" << 8
+        << QSize(20, 16) << 1;
+  }
+
+  void readsReduced() {
+    QFETCH(QString, name);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(QString, opts);
+    QFETCH(int, denominator);
+    QFETCH(QSize, expected);
+    QFETCH(int, pillowReduce);
+    const QString path = Make(name, QStringLiteral("RGB"), width, height, opts);
+    QVERIFY(!path.isEmpty());
+
+    ReadOptions options;
+    options.ScaleDenominator = denominator;
+    const Picture picture = ReadPicture(path, options);
+    QCOMPARE(picture.Image.size(), expected);
+    QCOMPARE(picture.Params.Width, width);
+    QCOMPARE(picture.Params.Height, height);
+    if (pillowReduce < 0) return;
+
+    const ProcessResult r = RunPython(
+        QStringLiteral("import sys\nfrom PIL import Image\n"
+                       "im = Image.open(sys.argv[1])\nim.reduce = int(sys.argv[2])\nim.load()\n"
+                       "sys.stdout.buffer.write(im.convert('RGB').tobytes())"),
+        {path, QString::number(pillowReduce)});
+    QVERIFY2(r.ExitCode == 0, r.Err.constData());
+    QCOMPARE(r.Out.size(), qsizetype(expected.width()) * expected.height() * 3);
+    const QImage pillow(reinterpret_cast<const uchar*>(r.Out.constData()), expected.width(),
+                        expected.height(), expected.width() * 3, QImage::Format_RGB888);
+    QCOMPARE(MaxChannelDifference(picture.Image, pillow), 0);
   }
 
   void registryKnowsTheExtensions() {

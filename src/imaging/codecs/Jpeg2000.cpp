@@ -129,6 +129,24 @@ class Session {
   int Width() const { return static_cast<int>(Image->x1 - Image->x0); }
   int Height() const { return static_cast<int>(Image->y1 - Image->y0); }
 
+  // Asks for the picture at 1/2^factor of its size, as far as every component has the
+  // resolution levels for it. Returns the factor granted (0 for full size).
+  int Reduce(int factor) {
+    if (factor <= 0) return 0;
+    opj_codestream_info_v2_t* info = opj_get_cstr_info(Codec.get());
+    int levels = 0;
+    if (info && info->m_default_tile_info.tccp_info && info->nbcomps > 0) {
+      levels = 64;
+      for (OPJ_UINT32 c = 0; c < info->nbcomps; ++c)
+        levels = std::min<int>(levels, info->m_default_tile_info.tccp_info[c].numresolutions);
+    }
+    if (info) opj_destroy_cstr_info(&info);
+    factor = std::min(factor, levels - 1);
+    if (factor <= 0 || !opj_set_decoded_resolution_factor(Codec.get(), OPJ_UINT32(factor)))
+      return 0;
+    return factor;
+  }
+
   // Decodes the whole picture; the header has been checked against the size limits.
   const opj_image_t& Decode() {
     if (Image->numcomps > 4) {
@@ -275,7 +293,15 @@ std::uint8_t Clamp8(double v) {
   return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
 }
 
-Picture ToPicture(const opj_image_t& image, int width, int height) {
+// ceil(a / 2^n)
+std::int64_t CeilDivPow2(std::int64_t a, int n) { return (a + (std::int64_t(1) << n) - 1) >> n; }
+
+// The decoded picture in 8-bit BGR (and alpha). factor is the resolution reduction the
+// decoder applied (the picture is 1/2^factor of the image area, rounded up).
+Picture ToPicture(const opj_image_t& image, int factor) {
+  const int width = static_cast<int>(CeilDivPow2(image.x1, factor) - CeilDivPow2(image.x0, factor));
+  const int height =
+      static_cast<int>(CeilDivPow2(image.y1, factor) - CeilDivPow2(image.y0, factor));
   // Which decoded components to show: colour (or grey) first, then alpha.
   OPJ_UINT32 count = image.numcomps;
   std::vector<Plane> planes;
@@ -316,19 +342,27 @@ Picture ToPicture(const opj_image_t& image, int width, int height) {
   picture.Image = NewPictureImage(width, height);
   if (alphaIndex >= 0) picture.Alpha = NewPictureImage(width, height, QImage::Format_Grayscale8);
 
-  // Each output pixel takes the sample whose area covers its position on the reference grid,
-  // which upsamples subsampled components and honours the image offset.
+  // Each output pixel takes the sample whose area covers its position on the (reduced)
+  // reference grid, which upsamples subsampled components and honours the image offset. A
+  // component's first sample sits at ceil(x0 / dx) on its own grid; a pixel before it (an
+  // odd x0 with dx = 2) takes the first sample.
+  const std::int64_t gridX0 = CeilDivPow2(image.x0, factor);
+  const std::int64_t gridY0 = CeilDivPow2(image.y0, factor);
   std::vector<std::vector<OPJ_UINT32>> columns(planes.size() + 1);
   const auto columnMap = [&](const Plane& p) {
+    const std::int64_t origin =
+        CeilDivPow2((std::int64_t(image.x0) + p.Comp->dx - 1) / p.Comp->dx, factor);
     std::vector<OPJ_UINT32> map(width);
     for (int x = 0; x < width; ++x) {
-      const std::int64_t u = (std::int64_t(image.x0) + x) / p.Comp->dx - p.Comp->x0;
+      const std::int64_t u = (gridX0 + x) / p.Comp->dx - origin;
       map[x] = static_cast<OPJ_UINT32>(std::clamp<std::int64_t>(u, 0, p.Comp->w - 1));
     }
     return map;
   };
   const auto rowOf = [&](const Plane& p, int y) {
-    const std::int64_t v = (std::int64_t(image.y0) + y) / p.Comp->dy - p.Comp->y0;
+    const std::int64_t origin =
+        CeilDivPow2((std::int64_t(image.y0) + p.Comp->dy - 1) / p.Comp->dy, factor);
+    const std::int64_t v = (gridY0 + y) / p.Comp->dy - origin;
     return static_cast<OPJ_UINT32>(std::clamp<std::int64_t>(v, 0, p.Comp->h - 1));
   };
   for (std::size_t i = 0; i < planes.size(); ++i) columns[i] = columnMap(planes[i]);
@@ -424,15 +458,22 @@ class Jpeg2000Codec final : public Codec {
     return facts;
   }
 
-  Picture Read(ByteView data, const ReadOptions&) const override {
+  // ReadOptions::ScaleDenominator 2, 4 or 8 decodes fewer resolution levels, which JPEG 2000
+  // gives for free; the params keep the stored size.
+  Picture Read(ByteView data, const ReadOptions& options) const override {
     const bool container = IsContainer(data);
     Session session(data, container);
     const int width = session.Width(), height = session.Height();
     const int bits = static_cast<int>(session.Header().comps[0].prec);
     const int samples = static_cast<int>(session.Header().numcomps);
+    const int wanted = options.ScaleDenominator >= 8   ? 3
+                       : options.ScaleDenominator >= 4 ? 2
+                       : options.ScaleDenominator >= 2 ? 1
+                                                       : 0;
+    const int factor = session.Reduce(wanted);
     const opj_image_t& image = session.Decode();
 
-    Picture picture = ToPicture(image, width, height);
+    Picture picture = ToPicture(image, factor);
     PictureParams& p = picture.Params;
     p.FileType = container ? PictureFileType::Jp2 : PictureFileType::J2k;
     p.FormatDescription = DescriptionOf(container);
