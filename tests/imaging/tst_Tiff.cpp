@@ -164,6 +164,12 @@ class TestTiff : public QObject {
     QTest::newRow("bilevel ccitt rle") << "pil"
                                        << "im.convert('1').save(out, compression='tiff_ccitt')" << 1
                                        << 1 << 1 << "2" << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("two pages") << "pil"
+                               << "im.save(out, save_all=True, append_images=[im.convert('L')])"
+                               << 0 << 8 << 3 << "16 M" << kDefaultDpi << "pillow" << 0;
+    QTest::newRow("cmyk") << "pil"
+                          << "im.convert('CMYK').save(out, compression='tiff_lzw')" << 5 << 8 << 4
+                          << "32 M" << kDefaultDpi << "source" << 0;
     QTest::newRow("dpi 300") << "pil"
                              << "im.save(out, dpi=(300, 300))" << 0 << 8 << 3 << "16 M" << 300
                              << "pillow" << 0;
@@ -218,7 +224,7 @@ class TestTiff : public QObject {
     } else if (reference == QLatin1String("source")) {
       QCOMPARE(MaxChannelDifference(picture.Image, Source().Image), tolerance);
     }
-    if (samples == 4) {  // Pillow's RGBA: the alpha plane is the green channel
+    if (recipe.contains(QLatin1String("putalpha"))) {  // the alpha plane is the green channel
       QVERIFY(picture.HasAlpha());
       for (int y = 0; y < 50; y += 7)
         for (int x = 0; x < 70; x += 5)
