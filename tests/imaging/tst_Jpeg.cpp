@@ -246,6 +246,25 @@ class TestJpeg : public QObject {
     QCOMPARE(facts.SamplesPerPixel, samples);
   }
 
+  // A picture big enough for the decoder to prepare its memory on a helper thread.
+  void largePicture() {
+    const QString path = Dir.filePath(QStringLiteral("large.jpg"));
+    const ProcessResult made = RunPython(QStringLiteral(R"(
+import sys
+from PIL import Image
+size = (3001, 2000)
+bands = (Image.linear_gradient('L').resize(size), Image.radial_gradient('L').resize(size),
+         Image.effect_noise(size, 60))
+Image.merge('RGB', bands).save(sys.argv[1], quality=90)
+)"),
+                                         {path});
+    QVERIFY2(made.ExitCode == 0, made.Err.constData());
+    const Picture picture = ReadPicture(path);
+    QCOMPARE(picture.Width(), 3001);
+    QCOMPARE(picture.Height(), 2000);
+    QVERIFY(MaxChannelDifference(picture.Image, DecodeWithPillow(path)) <= 1);
+  }
+
   void realPhotos() {
     const QStringList photos =
         QDir(SourceDir() + QStringLiteral("/examples")).entryList({QStringLiteral("*.jpg")});
