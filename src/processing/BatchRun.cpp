@@ -60,7 +60,7 @@ QString RelativeSubfolder(const QString& sourceFolder, const QString& path) {
   return relative;
 }
 
-// Hides the run's displays however the run ends.
+// Hides the run's displays however the run ends, once the run has shown them.
 class EndCleanup {
  public:
   explicit EndCleanup(BatchHost& host) : Host(host) {}
@@ -70,9 +70,10 @@ class EndCleanup {
     } catch (...) {
     }
   }
+  void Arm() { Armed = true; }
   void Run() {
-    if (Done) return;
-    Done = true;
+    if (!Armed) return;
+    Armed = false;
     Host.HideReplace();
     Host.SetProgress(0);
     Host.HideProgress();
@@ -80,7 +81,7 @@ class EndCleanup {
 
  private:
   BatchHost& Host;
-  bool Done = false;
+  bool Armed = false;
 };
 
 }  // namespace
@@ -94,177 +95,240 @@ int ProgressPercent(int index, int count) {
   return static_cast<int>(value);
 }
 
-BatchOutcome RunBatch(BatchHost& host, const BatchJob& job) {
-  BatchOutcome outcome;
-  bool replaceAllChosen = false;
+namespace {
 
-  const QString outputFolder = WithTrailingBackslash(host.Settings().Text(JobField::OutputFolder));
-  if (!QFileInfo(outputFolder).isDir()) {
-    host.ShowError(kNoOutputFolderMessage);
-    host.ShowOutputPage();
-    return outcome;
-  }
-  if (job.SourceFolder == outputFolder) {
-    host.ShowError(kSameAsSourceMessage);
-    host.ShowOutputPage();
-    return outcome;
-  }
+// One run: the coordinating loop over the list, in list order. The picture work of each
+// picture (PictureSteps.h) is kept apart from the steps that commit (names, the counter,
+// questions, writing, logging), which must stay in list order.
+class BatchRunner {
+ public:
+  BatchRunner(BatchHost& host, const BatchJob& job) : Host(host), Job(job), Cleanup(host) {}
 
-  QDateTime fileTime = QDateTime::currentDateTime();
-  const int count = static_cast<int>(job.Paths.size());
-  if (host.Settings().Int(JobField::Filter) < 0) host.SetChoice(JobField::Filter, 0);
+  BatchOutcome Run();
 
-  EndCleanup cleanup(host);
-  host.SetProgress(0);
-  host.ShowProgress();
-  host.ProcessPendingEvents();
+ private:
+  enum class Next { Continue, Stop };
+  enum class Confirmed { Write, Skip, Cancel };
 
-  const int formatIndex = host.Settings().Int(JobField::OutputFormat);
-  const QString outputExtension = OutputExtension(formatIndex);
-  const int targetType = OutputFileType(formatIndex);
+  bool StartAllowed();
+  Next ProcessPicture(int index);
+  // Steps before the picture is read: the file time, the details box, the readable extension.
+  bool Readable(const QString& path);
+  // Reads the picture and applies the metadata and resolution options; false when it cannot
+  // be read (reported in the details).
+  bool Load(const QString& path, Picture* picture);
+  // The sub-folder, the new name, the counter, the extension and its case.
+  QString OutputPathFor(const QString& path, const QString& relative, int sourceType);
+  // Asks about an existing output file; may change outputPath (Rename).
+  Confirmed ConfirmReplace(const QString& path, const QString& relative, const Picture& picture,
+                           QString* outputPath);
+  void Write(const Picture& picture, const QString& outputPath);
 
-  const DetailsSink details = [&host](const QString& line, bool repaint) {
-    host.AddDetailsLine(line);
-    if (repaint) host.RepaintDetails();
+  BatchHost& Host;
+  const BatchJob& Job;
+  EndCleanup Cleanup;
+  BatchOutcome Outcome;
+  DetailsSink Details;
+  QString OutputFolder;
+  QString OutputExtension0;
+  int TargetType = 0;
+  bool ReplaceAllChosen = false;
+  QDateTime FileTime;
+};
+
+bool BatchRunner::StartAllowed() {
+  OutputFolder = WithTrailingBackslash(Host.Settings().Text(JobField::OutputFolder));
+  const QString* refusal = nullptr;
+  if (!QFileInfo(OutputFolder).isDir())
+    refusal = &kNoOutputFolderMessage;
+  else if (Job.SourceFolder == OutputFolder)
+    refusal = &kSameAsSourceMessage;
+  if (!refusal) return true;
+  Host.ShowError(*refusal);
+  Host.ShowOutputPage();
+  return false;
+}
+
+BatchOutcome BatchRunner::Run() {
+  if (!StartAllowed()) return Outcome;
+
+  FileTime = QDateTime::currentDateTime();
+  const int count = static_cast<int>(Job.Paths.size());
+  if (Host.Settings().Int(JobField::Filter) < 0) Host.SetChoice(JobField::Filter, 0);
+
+  Cleanup.Arm();
+  Host.SetProgress(0);
+  Host.ShowProgress();
+  Host.ProcessPendingEvents();
+
+  const int formatIndex = Host.Settings().Int(JobField::OutputFormat);
+  OutputExtension0 = OutputExtension(formatIndex);
+  TargetType = OutputFileType(formatIndex);
+  Details = [this](const QString& line, bool repaint) {
+    Host.AddDetailsLine(line);
+    if (repaint) Host.RepaintDetails();
   };
 
   for (int i = 0; i < count; ++i) {
-    if (host.AbortRequested()) {
-      host.ClearAbortRequest();
-      outcome.How = BatchOutcome::End::Interrupted;
-      return outcome;
+    if (Host.AbortRequested()) {
+      Host.ClearAbortRequest();
+      Outcome.How = BatchOutcome::End::Interrupted;
+      return Outcome;
     }
-    const QString& path = job.Paths[i];
-    if (!QFileInfo(path).isFile()) {
-      ++outcome.Failed;
-      continue;
+    if (ProcessPicture(i) == Next::Stop) {
+      Outcome.How = BatchOutcome::End::Interrupted;
+      return Outcome;
     }
-    const QString sourceExtension = ExtensionOf(path);
-    if (host.Settings().On(JobField::KeepDateTime)) fileTime = ReadFileTime(path, kCreationTime);
-    if (host.DetailsLineCount() > kMaxDetailsLines) host.ClearDetails();
-
-    if (!CanReadExtension(path)) {
-      host.AddDetailsLine(QStringLiteral("Error reading ") + FileNameOf(path) +
-                          QStringLiteral(" ..."));
-      host.AddDetailsLine(sourceExtension.toUpper() +
-                          QStringLiteral(" files are not supported ..."));
-      host.AddDetailsLine(kDetailsSeparator);
-      host.RepaintDetails();
-      ++outcome.Failed;
-      continue;
-    }
-
-    details(QStringLiteral("Reading ") + path + QStringLiteral(" ..."), true);
-    Picture picture;
-    try {
-      picture = ReadPicture(path);
-    } catch (const std::exception&) {
-      host.AddDetailsLine(QStringLiteral("Error reading ") + FileNameOf(path) +
-                          QStringLiteral(" ..."));
-      host.AddDetailsLine(kDetailsSeparator);
-      ++outcome.Failed;
-      continue;
-    }
-    const int sourceType = picture.Params.FileType;
-    PrepareWorkingPicture(picture, host.Settings());
-    host.ShowWorkingPicture(picture);
-
-    // Where the output goes, and under which name.
-    const QString relative = RelativeSubfolder(job.SourceFolder, path);
-    if (!QFileInfo(outputFolder + relative).isDir()) CreateFolderPath(outputFolder, relative);
-
-    QString name = FileNameOf(path);
-    {
-      const JobSettings settings = host.Settings();
-      if (settings.On(JobField::RenameChecked)) {
-        name = MakeNewName(settings.Text(JobField::RnMask), name, settings.Int(JobField::StartNo));
-        host.AdvanceStartNo();
-      }
-    }
-    QString extension = sourceType == targetType ? sourceExtension : outputExtension;
-    switch (host.Settings().Int(JobField::ChangeCase)) {
-      case 0:
-        extension = extension.toUpper();
-        break;
-      case 1:
-        extension = extension.toLower();
-        break;
-      default:
-        break;
-    }
-    name = SafeFileName(ChangeExtension(name, extension));
-    QString outputPath = outputFolder + relative + name;
-
-    if (!replaceAllChosen && QFileInfo(outputPath).isFile()) {
-      const ReplaceAnswer answer =
-          host.AskReplace({outputPath, &picture, path, FileNameOf(outputPath)});
-      bool skip = false;
-      switch (answer.Choice) {
-        case ReplaceChoice::Replace:
-          break;
-        case ReplaceChoice::ReplaceAll:
-          replaceAllChosen = true;
-          break;
-        case ReplaceChoice::Cancel:
-          outcome.How = BatchOutcome::End::Interrupted;
-          return outcome;
-        case ReplaceChoice::Rename: {
-          // A cleared name field names no file: the picture is skipped rather than written
-          // under the folder's own path.
-          const QString typed = answer.NewName.trimmed();
-          if (typed.isEmpty())
-            skip = true;
-          else
-            outputPath = outputFolder + relative + SafeFileName(typed);
-          break;
-        }
-        case ReplaceChoice::Skip:
-        default:
-          skip = true;
-          break;
-      }
-      if (skip) {
-        ++outcome.Skipped;
-        continue;
-      }
-    }
-
-    ResizeAndWatermark(picture, host.Settings(), path, details);
-    if (ApplyOutputOptions(picture, sourceType, targetType, host.Settings(), details))
-      host.ShowWorkingPicture(picture);
-
-    host.AddDetailsLine(QStringLiteral("Writing ") + outputPath + QStringLiteral(" ..."));
-    WritePicture(picture, outputPath);
-
-    if (QFileInfo(outputPath).isFile()) {
-      if (host.Settings().On(JobField::KeepDateTime)) {
-        WriteFileTime(outputPath, kCreationTime, fileTime);
-        WriteFileTime(outputPath, kLastWriteTime, fileTime);
-      }
-      host.AddDetailsLine(QStringLiteral("File written sucessfully ..."));
-      ++outcome.Written;
-      if (job.Log) {
-        try {
-          job.Log->Add(LogTimeText(), QStringLiteral("Process"), outputPath);
-        } catch (...) {
-          // A log that cannot be written does not stop the run.
-        }
-      }
-    } else {
-      host.AddDetailsLine(QStringLiteral("Error writing file ..."));
-      ++outcome.Failed;
-    }
-
-    host.AddDetailsLine(kDetailsSeparator);
-    host.RepaintDetails();
-    host.ProcessPendingEvents();
-    host.SetProgress(ProgressPercent(i, count));
   }
 
-  outcome.How = BatchOutcome::End::Completed;
+  Outcome.How = BatchOutcome::End::Completed;
   // The completion question comes after the displays are hidden.
-  cleanup.Run();
-  if (host.AskYesNo(kRunFinishedQuestion)) host.OpenFolder(outputFolder);
-  host.ShowPictureListPage();
-  return outcome;
+  Cleanup.Run();
+  if (Host.AskYesNo(kRunFinishedQuestion)) Host.OpenFolder(OutputFolder);
+  Host.ShowPictureListPage();
+  return Outcome;
+}
+
+BatchRunner::Next BatchRunner::ProcessPicture(int index) {
+  const QString& path = Job.Paths[index];
+  if (!QFileInfo(path).isFile()) {
+    ++Outcome.Failed;
+    return Next::Continue;
+  }
+  Picture picture;
+  if (!Readable(path) || !Load(path, &picture)) {
+    ++Outcome.Failed;
+    return Next::Continue;
+  }
+  const int sourceType = picture.Params.FileType;
+
+  const QString relative = RelativeSubfolder(Job.SourceFolder, path);
+  if (!QFileInfo(OutputFolder + relative).isDir()) CreateFolderPath(OutputFolder, relative);
+  QString outputPath = OutputPathFor(path, relative, sourceType);
+  switch (ConfirmReplace(path, relative, picture, &outputPath)) {
+    case Confirmed::Write:
+      break;
+    case Confirmed::Skip:
+      ++Outcome.Skipped;
+      return Next::Continue;
+    case Confirmed::Cancel:
+      return Next::Stop;
+  }
+
+  ResizeAndWatermark(picture, Host.Settings(), path, Details);
+  if (ApplyOutputOptions(picture, sourceType, TargetType, Host.Settings(), Details))
+    Host.ShowWorkingPicture(picture);
+  Write(picture, outputPath);
+
+  Host.AddDetailsLine(kDetailsSeparator);
+  Host.RepaintDetails();
+  Host.ProcessPendingEvents();
+  Host.SetProgress(ProgressPercent(index, static_cast<int>(Job.Paths.size())));
+  return Next::Continue;
+}
+
+bool BatchRunner::Readable(const QString& path) {
+  if (Host.Settings().On(JobField::KeepDateTime)) FileTime = ReadFileTime(path, kCreationTime);
+  if (Host.DetailsLineCount() > kMaxDetailsLines) Host.ClearDetails();
+  if (CanReadExtension(path)) return true;
+  Host.AddDetailsLine(QStringLiteral("Error reading ") + FileNameOf(path) + QStringLiteral(" ..."));
+  Host.AddDetailsLine(ExtensionOf(path).toUpper() + QStringLiteral(" files are not supported ..."));
+  Host.AddDetailsLine(kDetailsSeparator);
+  Host.RepaintDetails();
+  return false;
+}
+
+bool BatchRunner::Load(const QString& path, Picture* picture) {
+  Details(QStringLiteral("Reading ") + path + QStringLiteral(" ..."), true);
+  try {
+    *picture = ReadPicture(path);
+  } catch (const std::exception&) {
+    Host.AddDetailsLine(QStringLiteral("Error reading ") + FileNameOf(path) +
+                        QStringLiteral(" ..."));
+    Host.AddDetailsLine(kDetailsSeparator);
+    return false;
+  }
+  PrepareWorkingPicture(*picture, Host.Settings());
+  Host.ShowWorkingPicture(*picture);
+  return true;
+}
+
+QString BatchRunner::OutputPathFor(const QString& path, const QString& relative, int sourceType) {
+  QString name = FileNameOf(path);
+  const JobSettings settings = Host.Settings();
+  if (settings.On(JobField::RenameChecked)) {
+    name = MakeNewName(settings.Text(JobField::RnMask), name, settings.Int(JobField::StartNo));
+    Host.AdvanceStartNo();
+  }
+  QString extension = sourceType == TargetType ? ExtensionOf(path) : OutputExtension0;
+  switch (Host.Settings().Int(JobField::ChangeCase)) {
+    case 0:
+      extension = extension.toUpper();
+      break;
+    case 1:
+      extension = extension.toLower();
+      break;
+    default:
+      break;
+  }
+  // A name from the template or the source cannot lead out of the destination folder.
+  return OutputFolder + relative + SafeFileName(ChangeExtension(name, extension));
+}
+
+BatchRunner::Confirmed BatchRunner::ConfirmReplace(const QString& path, const QString& relative,
+                                                   const Picture& picture, QString* outputPath) {
+  if (ReplaceAllChosen || !QFileInfo(*outputPath).isFile()) return Confirmed::Write;
+  const ReplaceAnswer answer =
+      Host.AskReplace({*outputPath, &picture, path, FileNameOf(*outputPath)});
+  switch (answer.Choice) {
+    case ReplaceChoice::Replace:
+      return Confirmed::Write;
+    case ReplaceChoice::ReplaceAll:
+      ReplaceAllChosen = true;
+      return Confirmed::Write;
+    case ReplaceChoice::Cancel:
+      return Confirmed::Cancel;
+    case ReplaceChoice::Rename: {
+      // The typed name is used as typed (extension included) but cannot leave the folder; a
+      // cleared name names no file, so the picture is skipped.
+      const QString typed = answer.NewName.trimmed();
+      if (typed.isEmpty()) return Confirmed::Skip;
+      *outputPath = OutputFolder + relative + SafeFileName(typed);
+      return Confirmed::Write;
+    }
+    case ReplaceChoice::Skip:
+      break;
+  }
+  return Confirmed::Skip;
+}
+
+void BatchRunner::Write(const Picture& picture, const QString& outputPath) {
+  Host.AddDetailsLine(QStringLiteral("Writing ") + outputPath + QStringLiteral(" ..."));
+  // Through a temporary file beside the target: a failed write leaves an existing file as it
+  // was. Errors of the writer leave the run.
+  WritePicture(picture, outputPath);
+  if (!QFileInfo(outputPath).isFile()) {
+    Host.AddDetailsLine(QStringLiteral("Error writing file ..."));
+    ++Outcome.Failed;
+    return;
+  }
+  if (Host.Settings().On(JobField::KeepDateTime)) {
+    WriteFileTime(outputPath, kCreationTime, FileTime);
+    WriteFileTime(outputPath, kLastWriteTime, FileTime);
+  }
+  Host.AddDetailsLine(QStringLiteral("File written sucessfully ..."));
+  ++Outcome.Written;
+  if (!Job.Log) return;
+  try {
+    Job.Log->Add(LogTimeText(), QStringLiteral("Process"), outputPath);
+  } catch (...) {
+    // A log that cannot be written does not stop the run.
+  }
+}
+
+}  // namespace
+
+BatchOutcome RunBatch(BatchHost& host, const BatchJob& job) {
+  BatchRunner runner(host, job);
+  return runner.Run();
 }
