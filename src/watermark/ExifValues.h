@@ -7,10 +7,14 @@
 // The EXIF values a text watermark can show, read from a picture's EXIF block.
 
 struct ExifValues {
-  QString DateTime;         // tag 306 (0x0132) as stored, e.g. "2008:04:20 19:12:06"; empty if absent
-  QString Copyright;        // tag 33432 (0x8298) up to its first NUL; empty if absent
-  double Aperture = 0;      // tag 37378 (0x9202), APEX value (f/2.8 is about 2.97); 0 if absent
-  double ShutterSpeed = 0;  // tag 37377 (0x9201), APEX value (1/50 s is about 5.64); 0 if absent
+  // Tag 306 (0x0132) as stored, e.g. "2008:04:20 19:12:06"; empty when absent.
+  QString DateTime;
+  // Tag 33432 (0x8298) up to its first NUL; empty when absent.
+  QString Copyright;
+  // Tag 37378 (0x9202), an APEX value (f/2.8 is stored as about 2.97); 0 when absent.
+  double Aperture = 0;
+  // Tag 37377 (0x9201), an APEX value (1/50 s is about 5.64); 0 when absent.
+  double ShutterSpeed = 0;
 };
 
 // Reads the four values from exif, the TIFF-structured EXIF block of PictureParams (beginning

@@ -10,11 +10,11 @@
 
 // The logo options of a job.
 struct ImageLogoOptions {
-  int Transparence = 60;          // opacity in percent, 0 (invisible) .. 100 (opaque)
-  int Position = 9;               // position index (see GetWatermarkPos)
-  bool RemoveBackground = false;  // key out BackgroundColor
-  int BackgroundColor = 16777215; // colour value (red + 256 x green + 65536 x blue; negative:
-                                  // a system colour); white
+  int Transparence = 60;           // opacity in percent, 0 (invisible) .. 100 (opaque)
+  int Position = 9;                // position index (see GetWatermarkPos)
+  bool RemoveBackground = false;   // key out BackgroundColor
+  int BackgroundColor = 16777215;  // colour value (red + 256 x green + 65536 x blue; negative:
+                                   // a system colour); white
 };
 
 // Makes every pixel of logo whose red, green and blue equal color exactly (no tolerance)
@@ -39,5 +39,4 @@ void BlendLogo(Picture& picture, const QImage& logo, int x, int y, int transpare
 // the options' position and opacity, after keying out the background colour when asked.
 // Returns true when the logo was stamped; false when no file exists at imagePath or when the
 // file cannot be read or stamping fails, and the picture is then unchanged. Never throws.
-bool AddImageWatermark(Picture& picture, const QString& imagePath,
-                       const ImageLogoOptions& options);
+bool AddImageWatermark(Picture& picture, const QString& imagePath, const ImageLogoOptions& options);

@@ -17,15 +17,24 @@ QPoint GetWatermarkPos(QSize pictureSize, int width, int height, int position) {
   const int left = 0, center = clampInt(dx / 2), right = clampInt(dx);
   const int top = 0, middle = clampInt(dy / 2), bottom = clampInt(dy);
   switch (position) {
-    case kWmTopLeft: return {left, top};
-    case kWmTopCenter: return {center, top};
-    case kWmTopRight: return {right, top};
-    case kWmMiddleLeft: return {left, middle};
-    case kWmMiddleCenter: return {center, middle};
-    case kWmMiddleRight: return {right, middle};
-    case kWmBottomLeft: return {left, bottom};
-    case kWmBottomCenter: return {center, bottom};
-    case kWmBottomRight: return {right, bottom};
+    case kWmTopLeft:
+      return {left, top};
+    case kWmTopCenter:
+      return {center, top};
+    case kWmTopRight:
+      return {right, top};
+    case kWmMiddleLeft:
+      return {left, middle};
+    case kWmMiddleCenter:
+      return {center, middle};
+    case kWmMiddleRight:
+      return {right, middle};
+    case kWmBottomLeft:
+      return {left, bottom};
+    case kWmBottomCenter:
+      return {center, bottom};
+    case kWmBottomRight:
+      return {right, bottom};
     default: {
       // x is drawn before y. RandomInt gives 0 for a count that is not positive, so a
       // watermark as large as the picture (or larger) sits at 0 on that axis.

@@ -227,7 +227,8 @@ void TestImageWatermark::ReadsOtherFormatsAndKeepsTheirTransparency() {
     path = Dir.filePath(name);
     const QString png = Save(logo, QStringLiteral("for-tif.png"));
     const ProcessResult r = RunPython(
-        QStringLiteral("import sys\nfrom PIL import Image\nImage.open(sys.argv[1]).save(sys.argv[2])"),
+        QStringLiteral(
+            "import sys\nfrom PIL import Image\nImage.open(sys.argv[1]).save(sys.argv[2])"),
         {png, path});
     QVERIFY2(r.ExitCode == 0, r.Err.constData());
   } else {
@@ -250,11 +251,12 @@ void TestImageWatermark::BadLogoLeavesThePicture_data() {
   QTest::newRow("empty path") << QByteArray() << QStringLiteral("<empty>");
   QTest::newRow("zero-length") << QByteArray("") << QStringLiteral("zero.png");
   QTest::newRow("not a picture") << QByteArray("hello, world\n") << QStringLiteral("text.png");
-  QTest::newRow("truncated png")
-      << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 20) << QStringLiteral("cut.png");
-  QTest::newRow("absurd size") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\x7f\xff\xff\xff"
-                                             "\x7f\xff\xff\xff\x08\x06\0\0\0\0\0\0\0",
-                                             33)
+  QTest::newRow("truncated png") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 20)
+                                 << QStringLiteral("cut.png");
+  QTest::newRow("absurd size") << QByteArray(
+                                      "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\x7f\xff\xff\xff"
+                                      "\x7f\xff\xff\xff\x08\x06\0\0\0\0\0\0\0",
+                                      33)
                                << QStringLiteral("huge.png");
   QTest::newRow("a folder") << QByteArray() << QStringLiteral("<folder>");
 }

@@ -73,7 +73,8 @@ void TestTextWatermark::initTestCase() {
   QVERIFY(Dir.isValid());
   ExifPhoto = Dir.filePath(QStringLiteral("Garden-exif.jpg"));
   // Pillow writes the EXIF block, independently of our reader.
-  const ProcessResult r = RunPython(QStringLiteral(R"(
+  const ProcessResult r =
+      RunPython(QStringLiteral(R"(
 import sys
 from PIL import Image, TiffImagePlugin
 R = TiffImagePlugin.IFDRational
@@ -85,8 +86,7 @@ ex[0x8769] = {36867: '2021:06:01 10:20:30', 33437: R(28, 10), 37378: R(297, 100)
               33434: R(1, 50), 37377: R(5643856, 1000000)}
 im.save(sys.argv[2], quality=90, exif=ex)
 )"),
-                                    {SourceDir() + QStringLiteral("/examples/Garden.jpg"),
-                                     ExifPhoto});
+                {SourceDir() + QStringLiteral("/examples/Garden.jpg"), ExifPhoto});
   QVERIFY2(r.ExitCode == 0, r.Err.constData());
 }
 
@@ -96,12 +96,18 @@ void TestTextWatermark::ExpandsMacros_data() {
   QTest::newRow("every macro")
       << "{$DN} {$TN} {$FU} {$FL} {$ED} {$EC} {$EX} {$ES}"
       << "<date> <time> <PATH> <path> <exif-date> <copyright> 2.97 5.643856";
-  QTest::newRow("twice") << "{$DN}-{$DN}" << "<date>-<date>";
-  QTest::newRow("lower case is no macro") << "{$dn} {$Ex}" << "{$dn} {$Ex}";
-  QTest::newRow("no macro") << "Your Watermarking" << "Your Watermarking";
-  QTest::newRow("adjacent") << "{$EX}{$ES}" << "2.975.643856";
-  QTest::newRow("broken") << "{$EX} {$E} $EX}" << "2.97 {$E} $EX}";
-  QTest::newRow("empty") << "" << "";
+  QTest::newRow("twice") << "{$DN}-{$DN}"
+                         << "<date>-<date>";
+  QTest::newRow("lower case is no macro") << "{$dn} {$Ex}"
+                                          << "{$dn} {$Ex}";
+  QTest::newRow("no macro") << "Your Watermarking"
+                            << "Your Watermarking";
+  QTest::newRow("adjacent") << "{$EX}{$ES}"
+                            << "2.975.643856";
+  QTest::newRow("broken") << "{$EX} {$E} $EX}"
+                          << "2.97 {$E} $EX}";
+  QTest::newRow("empty") << ""
+                         << "";
 }
 
 void TestTextWatermark::ExpandsMacros() {
@@ -115,9 +121,12 @@ void TestTextWatermark::MacroValuesOfThePicture_data() {
   QTest::addColumn<QString>("expected");
   // A later macro is found in a value put in by an earlier one, never the other way round, and
   // a value is not searched again for its own macro.
-  QTest::newRow("copyright holding {$EX}") << "{$EC}" << "by {$DN} 2.97";
-  QTest::newRow("path holding {$ED}") << "{$FU}" << "/PHOTOS/<exif-date>/ÄB.JPG";
-  QTest::newRow("path lower") << "{$FL}" << "/photos/{$ed}/Äb.jpg";
+  QTest::newRow("copyright holding {$EX}") << "{$EC}"
+                                           << "by {$DN} 2.97";
+  QTest::newRow("path holding {$ED}") << "{$FU}"
+                                      << "/PHOTOS/<exif-date>/ÄB.JPG";
+  QTest::newRow("path lower") << "{$FL}"
+                              << "/photos/{$ed}/Äb.jpg";
 }
 
 void TestTextWatermark::MacroValuesOfThePicture() {
@@ -338,11 +347,12 @@ void TestTextWatermark::StampsARealPhoto() {
   const QImage before = photo.Image.copy();
   const QString text = QStringLiteral("Your Watermarking f{$EX}");
   QVERIFY(AddTextWatermark(photo, text, 60, 0, 9, WatermarkFont(), ExifPhoto));
-  const QSize box = TextWatermarkSize(QStringLiteral("Your Watermarking f2.97"), 0, WatermarkFont());
+  const QSize box =
+      TextWatermarkSize(QStringLiteral("Your Watermarking f2.97"), 0, WatermarkFont());
   const QRect ink = ChangedRect(before, photo.Image);
-  QVERIFY(QRect(photo.Width() - box.width(), photo.Height() - box.height(), box.width(),
-                box.height())
-              .contains(ink));
+  QVERIFY(
+      QRect(photo.Width() - box.width(), photo.Height() - box.height(), box.width(), box.height())
+          .contains(ink));
   QVERIFY(ink.width() > box.width() * 3 / 4);
   WritePicture(photo, QStringLiteral("/tmp/h9-watermark-text.png"));
 
