@@ -2,6 +2,7 @@
 
 #include "common/TestSupport.h"
 #include "imaging/PictureIO.h"
+#include "texteffects/uFont.h"
 #include "watermark/ExifValues.h"
 #include "watermark/TextWatermark.h"
 #include "watermark/Watermark.h"
@@ -59,6 +60,7 @@ class TestTextWatermark : public QObject {
   void FormatsNumbers();
   void DefaultWatermarkEndsAtTheCorner();
   void BoxFollowsTheAngleAndFont();
+  void FontOfTheJob();
   void DrawsNothingForEmptyTextOrNoOpacity_data();
   void DrawsNothingForEmptyTextOrNoOpacity();
   void ShadowIsBlackAtHalfTheOpacity();
@@ -286,6 +288,34 @@ void TestTextWatermark::BoxFollowsTheAngleAndFont() {
               .contains(ink));
 }
 
+void TestTextWatermark::FontOfTheJob() {
+  // 28 points are 37 pixels: the watermark box is that of a 37-pixel bold line with the shadow.
+  const QString text = QStringLiteral("Your Watermarking");
+  TextCanvas canvas;
+  canvas.Font.Name = QStringLiteral("Arial");
+  canvas.Font.Height = 37;
+  canvas.Font.Weight = kWeightBold;
+  TIAFontEx engine(&canvas);
+  engine.SetQuality(0);
+  engine.Effect().Shadow().SetEnabled(true);
+  engine.Effect().Shadow().SetOffsetX(2);
+  engine.Effect().Shadow().SetOffsetY(2);
+  QCOMPARE(TextWatermarkSize(text, 0, WatermarkFont()), engine.TextExtent(text));
+
+  // A job's pitch counts 1 variable, 2 fixed: an unknown face with the fixed pitch falls back
+  // to a fixed-pitch face, where narrow and wide letters take the same room.
+  WatermarkFont fixed;
+  fixed.Name = QStringLiteral("No Such Face Anywhere");
+  fixed.Style = 0;
+  fixed.Pitch = 2;
+  QCOMPARE(TextWatermarkSize(QStringLiteral("iiii"), 0, fixed).width(),
+           TextWatermarkSize(QStringLiteral("MMMM"), 0, fixed).width());
+  WatermarkFont variable = fixed;
+  variable.Pitch = 1;
+  QVERIFY(TextWatermarkSize(QStringLiteral("iiii"), 0, variable).width() <
+          TextWatermarkSize(QStringLiteral("MMMM"), 0, variable).width());
+}
+
 void TestTextWatermark::DrawsNothingForEmptyTextOrNoOpacity_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<int>("transparence");
@@ -354,12 +384,21 @@ void TestTextWatermark::StampsARealPhoto() {
       QRect(photo.Width() - box.width(), photo.Height() - box.height(), box.width(), box.height())
           .contains(ink));
   QVERIFY(ink.width() > box.width() * 3 / 4);
+  // The macros took the photo's own aperture: the same as drawing the expanded text.
+  Picture reference = ReadPicture(ExifPhoto);
+  DrawTextWatermark(reference, QStringLiteral("Your Watermarking f2.97"), 60, 0, 9,
+                    WatermarkFont());
+  QCOMPARE(photo.Image, reference.Image);
   WritePicture(photo, QStringLiteral("/tmp/h9-watermark-text.png"));
 
   Picture turned = ReadPicture(SourceDir() + QStringLiteral("/examples/LadyBird.jpg"));
   QVERIFY(AddTextWatermark(turned, QStringLiteral("{$FL}"), 80, 30, 5, WatermarkFont(),
                            QStringLiteral("/Photos/LadyBird.JPG")));
   WritePicture(turned, QStringLiteral("/tmp/h9-watermark-turned.png"));
+  Picture turnedReference = ReadPicture(SourceDir() + QStringLiteral("/examples/LadyBird.jpg"));
+  DrawTextWatermark(turnedReference, QStringLiteral("/photos/ladybird.jpg"), 80, 30, 5,
+                    WatermarkFont());
+  QCOMPARE(turned.Image, turnedReference.Image);
 }
 
 QTEST_MAIN(TestTextWatermark)
