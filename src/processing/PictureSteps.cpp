@@ -16,6 +16,15 @@ WatermarkFont WatermarkFontOf(const JobSettings& settings) {
   return font;
 }
 
+ImageLogoOptions ImageLogoOptionsOf(const JobSettings& settings) {
+  ImageLogoOptions options;
+  options.Transparence = settings.Int(JobField::WmTrans);
+  options.Position = settings.Int(JobField::WmPosit);
+  options.RemoveBackground = settings.On(JobField::RemoveBgChecked);
+  options.BackgroundColor = settings.Int(JobField::WmBgColor);
+  return options;
+}
+
 void PrepareWorkingPicture(Picture& picture, const JobSettings& settings) {
   if (settings.On(JobField::RemoveExif)) picture.Params.ClearMetadata();
   if (settings.On(JobField::ChangeDPI)) ChangeDpi(picture, settings.Int(JobField::NewDPI));
@@ -39,7 +48,7 @@ void ResizeAndWatermark(Picture& picture, const JobSettings& settings, const QSt
     if (settings.On(JobField::WatermarkChecked)) {
       details(QStringLiteral("add watermark to output file ..."), false);
       if (settings.Int(JobField::WmType) != 0)
-        AddImageWatermark(picture, settings.Text(JobField::WmImage));
+        AddImageWatermark(picture, settings.Text(JobField::WmImage), ImageLogoOptionsOf(settings));
       else
         AddTextWatermark(picture, settings.Text(JobField::WmText), settings.Int(JobField::WmTrans),
                          settings.Int(JobField::WmAngle), settings.Int(JobField::WmPosit),

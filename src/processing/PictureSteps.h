@@ -5,6 +5,7 @@
 
 #include "imaging/Picture.h"
 #include "settings/JobSettings.h"
+#include "watermark/ImageWatermark.h"
 #include "watermark/Watermark.h"
 
 // The picture work of a run: what happens to one working picture, apart from the steps that
@@ -17,6 +18,10 @@ using DetailsSink = std::function<void(const QString& line, bool repaint)>;
 
 // The watermark font of the settings' six font keys.
 WatermarkFont WatermarkFontOf(const JobSettings& settings);
+
+// The image logo's options of the settings: "WmTrans", "WmPosit", "RemoveBgChecked" and
+// "WmBgColor".
+ImageLogoOptions ImageLogoOptionsOf(const JobSettings& settings);
 
 // Metadata and resolution: with "RemoveExif" every metadata block is dropped; with
 // "ChangeDPI" the resolution becomes "NewDPI".

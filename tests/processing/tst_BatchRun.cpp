@@ -398,6 +398,34 @@ class TestBatchRun : public QObject {
     QCOMPARE(QDir(Out).entryList(QDir::Files), QStringList());
   }
 
+  // The image logo is stamped with the job's own position and opacity.
+  void ImageLogoIsStampedWithTheJobsOptions() {
+    Picture logo;
+    logo.Image = QImage(24, 24, QImage::Format_BGR888);
+    logo.Image.fill(QColor(255, 0, 0));
+    const QString logoPath = Dir->path() + QStringLiteral("/logo.png");
+    WritePicture(logo, logoPath);
+    Job.Paths = {Put(QStringLiteral("Garden.jpg"), QStringLiteral("a.jpg"))};
+    Host.Job.SetInt(JobField::OutputFormat, 2);
+    Host.Job.SetOn(JobField::WatermarkChecked, true);
+    Host.Job.SetInt(JobField::WmType, 1);
+    Host.Job.SetText(JobField::WmImage, logoPath);
+    Host.Job.SetInt(JobField::WmTrans, 100);
+    Host.Job.SetInt(JobField::WmPosit, 1);
+    RunBatch(Host, Job);
+    QVERIFY(Host.Details.contains(QStringLiteral("add watermark to output file ...")));
+    QVERIFY(Host.Details.contains(QStringLiteral("watermark adding sucessfully ...")));
+    const QImage out = ReadPicture(Out + QStringLiteral("a.png")).Image;
+    const QImage source = ReadPicture(Job.Paths[0]).Image;
+    int red = 0;
+    for (int y = 0; y < out.height() / 2; ++y)
+      for (int x = 0; x < out.width() / 2; ++x) red += out.pixelColor(x, y) == QColor(255, 0, 0);
+    QCOMPARE(red, 24 * 24);
+    // Away from the logo the picture is the source's.
+    QCOMPARE(out.pixelColor(out.width() - 1, out.height() - 1),
+             source.pixelColor(source.width() - 1, source.height() - 1));
+  }
+
   void KeepDateTimeCopiesTheSourceTime() {
     const QString source = Put(QStringLiteral("Garden.jpg"), QStringLiteral("a.jpg"));
     {
