@@ -394,6 +394,19 @@ class TestRaw : public QObject {
                                 << "PNG" << int(PictureFileType::Png);
   }
 
+  // A TIFF LibRaw cannot read stays refused: under a RAW extension it is a RAW file, and
+  // the TIFF reader would give only its embedded preview.
+  void refusesPlainTiffUnderRawExtension() {
+    const QString path = Dir.filePath(QStringLiteral("plain-tiff.nef"));
+    const ProcessResult r = RunPython(
+        QStringLiteral("import sys\nfrom PIL import Image\n"
+                       "Image.new('RGB', (30, 20), (200, 40, 10)).save(sys.argv[1], 'TIFF')"),
+        {path});
+    QVERIFY2(r.ExitCode == 0, r.Err.constData());
+    QVERIFY_THROWS_EXCEPTION(PictureError, ReadPicture(path));
+    QCOMPARE(ReadHeaderFacts(path).FileType, 0);
+  }
+
   void readsOtherFormatsUnderRawExtensions() {
     QFETCH(QString, name);
     QFETCH(QString, format);

@@ -276,10 +276,15 @@ class RawCodec final : public Codec {
   }
 
  private:
+  // The codec a non-RAW file belongs to. Never the TIFF codec: a TIFF-structured file under a
+  // RAW extension is a camera's RAW that LibRaw does not support, and the TIFF codec would
+  // give its small embedded preview instead of the shot.
   const Codec* OtherReader(ByteView data) const {
     const Codec* other =
         CodecRegistry::Instance().ForContent(data.first(std::min<std::size_t>(data.size(), 64)));
-    return other && other->FileType() != FileType() ? other : nullptr;
+    if (!other || other->FileType() == FileType() || other->FileType() == PictureFileType::Tiff)
+      return nullptr;
+    return other;
   }
 
   HeaderFacts ReadRawHeader(ByteView data) const {
