@@ -163,6 +163,9 @@ int main(int argc, char* argv[]) {
   }
   JobSettings settings = LoadSettingsFile(settingsPath, appDir);
   QStringList overrides = parser.values(setOption);
+  // An empty destination would be the root folder; from a script it is a forgotten variable.
+  if (parser.isSet(outputOption) && parser.value(outputOption).trimmed().isEmpty())
+    return UsageError(err, QStringLiteral("--output needs a folder."));
   if (parser.isSet(outputOption))
     overrides << QStringLiteral("OutputFolder=") + parser.value(outputOption);
   for (const QString& assignment : overrides) {

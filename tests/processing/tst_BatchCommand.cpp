@@ -119,6 +119,8 @@ class TestBatchCommand : public QObject {
     QTest::newRow("destination is the source")
         << QStringList{"--output", "SRC"} << 2
         << "Please choose another folder to be different from source folder.";
+    QTest::newRow("empty destination")
+        << QStringList{"--output", ""} << 2 << "--output needs a folder.";
     QTest::newRow("unknown key") << QStringList{"--set", "NoSuchKey=1"} << 2
                                  << "Unknown settings key: NoSuchKey";
     QTest::newRow("bad number") << QStringList{"--set", "RsWidth=wide"} << 2
