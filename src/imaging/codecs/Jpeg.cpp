@@ -437,6 +437,9 @@ class JpegCodec final : public Codec {
           }
         }))
       d.Fail();
+    // Rows the library could not deliver stay black rather than uninitialised.
+    for (int y = int(info.output_scanline); y < height; ++y)
+      std::memset(rows[std::size_t(y)], 0, std::size_t(width) * 3);
     PictureParams& params = picture.Params;
     params.FileType = PictureFileType::Jpeg;
     params.FormatDescription = kDescription;

@@ -466,8 +466,8 @@ class PngCodec final : public Codec {
     // Every layout becomes 8-bit blue-green-red, with alpha last when the file has any.
     png_size_t rowBytes = 0;
     if (!Protected(r.Png, [&] {
-          png_set_expand(r.Png);  // palette to RGB, low grey depths to 8, tRNS to alpha
-          png_set_strip_16(r.Png);
+          png_set_expand(r.Png);    // palette to RGB, low grey depths to 8, tRNS to alpha
+          png_set_strip_16(r.Png);  // 16-bit samples keep their high byte, as in Pillow
           png_set_gray_to_rgb(r.Png);
           png_set_bgr(r.Png);
           png_set_interlace_handling(r.Png);
