@@ -560,6 +560,38 @@ Image.merge('RGB', bands).save(sys.argv[1], quality=90)
     }
   }
 
+  // A progressive file whose last scan repeats: every repeat makes libjpeg pass over the
+  // whole coefficient buffer again, so a small file could keep the decoder busy for hours.
+  void endlessScans_data() {
+    QTest::addColumn<int>("repeats");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("a few more scans") << 20 << false;
+    QTest::newRow("thousands of scans") << 3000 << true;
+  }
+  void endlessScans() {
+    QFETCH(int, repeats);
+    QFETCH(bool, refused);
+    const QString path = MakeJpeg(QStringLiteral("scans.jpg"),
+                                  QJsonObject{{"w", 64}, {"h", 64}, {"progressive", true}});
+    QVERIFY(!path.isEmpty());
+    const QByteArray data = ReadAll(path);
+    const int lastScan = int(data.lastIndexOf(QByteArray("\xFF\xDA", 2)));
+    const int end = int(data.lastIndexOf(QByteArray("\xFF\xD9", 2)));
+    QVERIFY(lastScan > 0 && end > lastScan);
+    const QByteArray hostile =
+        data.left(end) + data.mid(lastScan, end - lastScan).repeated(repeats) + data.mid(end);
+    bool threw = false;
+    const QByteArray printed = CaptureStderr([&] {
+      try {
+        JpegCodec().Read(Bytes(hostile), {});
+      } catch (const PictureError&) {
+        threw = true;
+      }
+    });
+    QCOMPARE(threw, refused);
+    QVERIFY2(printed.isEmpty(), printed.constData());
+  }
+
   void writeErrors() {
     Picture picture;
     picture.Image = MakeTestPicture(20, 20);
