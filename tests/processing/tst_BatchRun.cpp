@@ -230,6 +230,34 @@ class TestBatchRun : public QObject {
     QTEST(ProgressPercent(index, count), "percent");
   }
 
+  // The progress shown after each written picture, then 0 at the end.
+  void ProgressOfARun_data() {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("after");  // 1-based picture whose progress is checked
+    QTest::addColumn<int>("percent");
+    QTest::newRow("3 pictures, second") << 3 << 2 << 33;
+    QTest::newRow("3 pictures, third") << 3 << 3 << 66;
+    QTest::newRow("35 pictures, 22nd") << 35 << 22 << 59;
+  }
+  void ProgressOfARun() {
+    QFETCH(int, count);
+    QFETCH(int, after);
+    QFETCH(int, percent);
+    Picture tiny;
+    tiny.Image = MakeTestPicture(8, 8);
+    for (int i = 0; i < count; ++i) {
+      Job.Paths << Src + QStringLiteral("p%1.png").arg(i);
+      WritePicture(tiny, Job.Paths.last());
+    }
+    Host.Job.SetInt(JobField::OutputFormat, 2);
+    RunBatch(Host, Job);
+    QCOMPARE(Host.Progress.size(), count + 2);
+    QCOMPARE(Host.Progress.first(), 0);
+    QCOMPARE(Host.Progress[1], 0);
+    QCOMPARE(Host.Progress[after], percent);
+    QCOMPARE(Host.Progress.last(), 0);
+  }
+
   // Each output exists already (holding "old") and the answers are given in order.
   void ReplaceAnswers_data() {
     QTest::addColumn<QList<int>>("choices");
