@@ -2,6 +2,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "common/TestSupport.h"
 #include "settings/IniFile.h"
 #include "settings/JobSettings.h"
 #include "settings/SettingsFiles.h"
@@ -230,6 +231,13 @@ class TestSettingsFiles : public QObject {
     const QString path = Dir.filePath(QStringLiteral("round.set"));
     SaveSettingsFile(path, s);
     QCOMPARE(LoadSettingsFile(path, Dir.path()), s);
+  }
+
+  // The shipped named settings are the defaults; the folders stay the platform's own.
+  void ShippedDefaultSettingsAreTheDefaults() {
+    const QString path = SourceDir() + QStringLiteral("/data/Data/Default(640x480).set");
+    QVERIFY(QFileInfo(path).isFile());
+    QCOMPARE(LoadSettingsFile(path, Dir.path()), JobSettings::Defaults(Dir.path()));
   }
 
   void SetupIni() {
