@@ -374,6 +374,7 @@ class TestPng : public QObject {
     QTest::newRow("colour") << "rgb" << 2 << 8 << "RGB";
     QTest::newRow("grey, one sample") << "grey" << 0 << 8 << "L";
     QTest::newRow("grey picture, three samples") << "grey3" << 2 << 8 << "RGB";
+    QTest::newRow("grey, two samples, alpha gone") << "grey2" << 0 << 8 << "L";
     QTest::newRow("colour with alpha") << "rgba" << 6 << 8 << "RGBA";
     QTest::newRow("grey with alpha, two samples") << "greyalpha" << 4 << 8 << "LA";
     QTest::newRow("16 colours, 4 bits asked") << "pal4" << 3 << 4 << "P";
@@ -399,9 +400,10 @@ class TestPng : public QObject {
     if (kind.startsWith(QLatin1String("grey"))) {
       picture.Image = picture.Image.convertToFormat(QImage::Format_Grayscale8)
                           .convertToFormat(QImage::Format_BGR888);
-      picture.Params.SamplesPerPixel = kind == QLatin1String("grey")        ? 1
-                                       : kind == QLatin1String("greyalpha") ? 2
-                                                                            : 3;
+      picture.Params.SamplesPerPixel =
+          kind == QLatin1String("grey")                                            ? 1
+          : (kind == QLatin1String("greyalpha") || kind == QLatin1String("grey2")) ? 2
+                                                                                   : 3;
       if (kind == QLatin1String("greyalpha")) picture.Alpha = alpha;
     } else if (kind == QLatin1String("rgba")) {
       picture.Alpha = alpha;

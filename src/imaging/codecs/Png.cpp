@@ -362,13 +362,14 @@ WritePlan PlanFor(const Picture& picture) {
   plan.Image = format == QImage::Format_BGR888
                    ? picture.Image
                    : picture.Image.convertToFormat(QImage::Format_BGR888);
+  // A picture read as grey (with or without alpha) that is still grey stays grey.
   const int samples = picture.Params.SamplesPerPixel;
   const bool grey = samples <= 2 && IsGreyBgr(plan.Image);
   if (!alpha.isNull()) {
     plan.Alpha = alpha;
     plan.Kind = grey ? Layout::GreyAlpha : Layout::Rgba;
   } else {
-    plan.Kind = grey && samples == 1 ? Layout::Grey : Layout::Rgb;
+    plan.Kind = grey ? Layout::Grey : Layout::Rgb;
   }
   return plan;
 }
