@@ -246,7 +246,7 @@ class TestJpeg : public QObject {
     QCOMPARE(facts.SamplesPerPixel, samples);
   }
 
-  // A picture big enough for the decoder to prepare its memory on a helper thread.
+  // A picture big enough for the decoder to ask for huge pages for its rows.
   void largePicture() {
     const QString path = Dir.filePath(QStringLiteral("large.jpg"));
     const ProcessResult made = RunPython(QStringLiteral(R"(
