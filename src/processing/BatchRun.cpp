@@ -122,7 +122,9 @@ class BatchRunner {
   // Asks about an existing output file; may change outputPath (Rename).
   Confirmed ConfirmReplace(const QString& path, const QString& relative, const Picture& picture,
                            QString* outputPath);
-  void Write(const Picture& picture, const QString& outputPath);
+  // Writes the picture; fileType 0: in the format of the path's extension, otherwise in that
+  // file type.
+  void Write(const Picture& picture, const QString& outputPath, int fileType);
 
   BatchHost& Host;
   const BatchJob& Job;
@@ -205,6 +207,10 @@ BatchRunner::Next BatchRunner::ProcessPicture(int index) {
   const QString relative = RelativeSubfolder(Job.SourceFolder, path);
   if (!QFileInfo(OutputFolder + relative).isDir()) CreateFolderPath(OutputFolder, relative);
   QString outputPath = OutputPathFor(path, relative, sourceType);
+  // A file that keeps the source's own extension is written in the output format even when
+  // that extension names another one (a PNG file named ".jpg" stays PNG); a name typed in the
+  // replace question chooses its format by its extension.
+  const QString proposedPath = outputPath;
   switch (ConfirmReplace(path, relative, picture, &outputPath)) {
     case Confirmed::Write:
       break;
@@ -218,7 +224,8 @@ BatchRunner::Next BatchRunner::ProcessPicture(int index) {
   ResizeAndWatermark(picture, Host.Settings(), path, Details);
   if (ApplyOutputOptions(picture, sourceType, TargetType, Host.Settings(), Details))
     Host.ShowWorkingPicture(picture);
-  Write(picture, outputPath);
+  Write(picture, outputPath,
+        sourceType == TargetType && outputPath == proposedPath ? TargetType : 0);
 
   Host.AddDetailsLine(kDetailsSeparator);
   Host.RepaintDetails();
@@ -302,11 +309,11 @@ BatchRunner::Confirmed BatchRunner::ConfirmReplace(const QString& path, const QS
   return Confirmed::Skip;
 }
 
-void BatchRunner::Write(const Picture& picture, const QString& outputPath) {
+void BatchRunner::Write(const Picture& picture, const QString& outputPath, int fileType) {
   Host.AddDetailsLine(QStringLiteral("Writing ") + outputPath + QStringLiteral(" ..."));
   // Through a temporary file beside the target: a failed write leaves an existing file as it
   // was. Errors of the writer leave the run.
-  WritePicture(picture, outputPath);
+  WriteOutputPicture(picture, outputPath, fileType);
   if (!QFileInfo(outputPath).isFile()) {
     Host.AddDetailsLine(QStringLiteral("Error writing file ..."));
     ++Outcome.Failed;

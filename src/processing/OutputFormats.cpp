@@ -1,7 +1,13 @@
 #include "processing/OutputFormats.h"
 
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include "imaging/CodecRegistry.h"
 #include "imaging/ColorReduce.h"
 #include "imaging/Dither.h"
+#include "imaging/PictureError.h"
+#include "imaging/PictureIO.h"
 #include "util/Errors.h"
 
 namespace {
@@ -156,4 +162,24 @@ void SetEncoderOptions(Picture& picture, int targetFileType, const JobSettings& 
     default:
       break;
   }
+}
+
+void WriteOutputPicture(const Picture& picture, const QString& path, int fileType) {
+  const CodecRegistry& registry = CodecRegistry::Instance();
+  const Codec* byExtension = registry.ForExtension(QFileInfo(path).suffix());
+  if (fileType == PictureFileType::Unknown ||
+      (byExtension && byExtension->FileType() == fileType)) {
+    WritePicture(picture, path);
+    return;
+  }
+  const Codec* codec = registry.ForFileType(fileType);
+  if (!codec || !codec->CanWrite() || codec->Extensions().isEmpty())
+    throw PictureError(QStringLiteral("Cannot write %1: the format cannot be written.").arg(path));
+  const QByteArray bytes = EncodePicture(picture, codec->Extensions().first());
+  if (bytes.isEmpty())
+    throw PictureError(QStringLiteral("Cannot write %1: nothing was written.").arg(path));
+  // Like WritePicture: an existing file is replaced only by a complete one.
+  QSaveFile out(path);
+  if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+    throw PictureError(QStringLiteral("Cannot write %1: %2").arg(path, out.errorString()));
 }

@@ -44,3 +44,9 @@ bool ApplyColorDepth(Picture& picture, const JobSettings& settings);
 // it), JPEG (3) the quality shown by "JPEGQuality" (10 + 5 x index). Other codes: nothing.
 // Throws QuillomarError when the JPEG quality list has nothing selected: there is no number.
 void SetEncoderOptions(Picture& picture, int targetFileType, const JobSettings& settings);
+
+// Writes the picture to path through a temporary file beside it, as WritePicture does. With
+// fileType 0 the path's extension chooses the format. With a file type code, the picture is
+// written in that format whatever the extension names: a PNG file that keeps its own name
+// "photo.jpg" is written as PNG. Throws PictureError.
+void WriteOutputPicture(const Picture& picture, const QString& path, int fileType);
