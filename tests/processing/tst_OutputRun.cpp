@@ -165,15 +165,21 @@ constexpr int kNoField = -1;
 //   photo.jpg      a real photo (a copy of an example)
 //   png-named.jpg  a PNG file whose name says JPEG
 //   palette.bmp    an 8-bit palette BMP of the photo
+//   lzw.tif, packbits.tif  the photo as compressed TIFF; g4.tif in black and white, Group 4
+//   p16.gif        the photo in 16 colours with a 16-entry table (GraphicsMagick)
 //   meta.jpg       a photo (quality 90) carrying EXIF, an ICC profile, a comment, XMP and IPTC
 const char kMakeSources[] = R"PY(
-import sys, struct, shutil
+import sys, struct, shutil, subprocess
 from PIL import Image, ImageCms
 photo, folder = sys.argv[1], sys.argv[2]
 shutil.copy(photo, folder + 'photo.jpg')
 im = Image.open(photo)
 im.save(folder + 'png-named.jpg', 'PNG')
 im.convert('RGB').quantize(256).save(folder + 'palette.bmp')
+im.save(folder + 'lzw.tif', compression='tiff_lzw')
+im.save(folder + 'packbits.tif', compression='packbits')
+im.convert('1').save(folder + 'g4.tif', compression='group4')
+subprocess.run(['gm', 'convert', photo, '-colors', '16', folder + 'p16.gif'], check=True)
 icc = ImageCms.ImageCmsProfile(ImageCms.createProfile('sRGB')).tobytes()
 im.save(folder + 'meta.jpg', 'JPEG', quality=90, exif=im.info['exif'], icc_profile=icc)
 data = open(folder + 'meta.jpg', 'rb').read()
@@ -290,6 +296,20 @@ class TestOutputRun : public QObject {
           << tiffKinds[kind].Bits << (tiffKinds[kind].Bits == 1 ? 2 : 0) << tiffKinds[kind].Tag
           << -1;
 
+    // TIFF in its own format: KeepQuality keeps the source's compression and depth; without
+    // it the chosen kind is written, and no choice keeps the source's kind too.
+    QTest::newRow("tif keeps lzw") << QStringLiteral("lzw.tif") << 3 << t << 0 << true
+                                   << QStringLiteral("lzw.tif") << tiff << 24 << 0 << 5 << -1;
+    QTest::newRow("tif lzw written uncompressed")
+        << QStringLiteral("lzw.tif") << 3 << t << 0 << false << QStringLiteral("lzw.tif") << tiff
+        << 24 << 0 << 1 << -1;
+    QTest::newRow("tif keeps group 4 black and white")
+        << QStringLiteral("g4.tif") << 3 << t << 5 << true << QStringLiteral("g4.tif") << tiff << 1
+        << 2 << 4 << -1;
+    QTest::newRow("tif without a choice keeps packbits")
+        << QStringLiteral("packbits.tif") << 3 << t << -1 << false << QStringLiteral("packbits.tif")
+        << tiff << 24 << 0 << 32773 << -1;
+
     const int bmpBits[] = {24, 1, 4, 8, 24}, bmpColors[] = {0, 2, 16, 256, 0};
     for (int choice = 0; choice < 5; ++choice)
       QTest::addRow("bmp colours %d", choice)
@@ -309,6 +329,13 @@ class TestOutputRun : public QObject {
           << photo << 4 << g << choice << false << QStringLiteral("photo.gif") << gif << bits
           << (1 << bits) << -1 << -1;
     }
+
+    QTest::newRow("gif keeps its 16 colours")
+        << QStringLiteral("p16.gif") << 4 << g << 8 << true << QStringLiteral("p16.gif") << gif << 4
+        << 16 << -1 << -1;
+    QTest::newRow("gif 256 colours of a 16-colour gif")
+        << QStringLiteral("p16.gif") << 4 << g << 8 << false << QStringLiteral("p16.gif") << gif
+        << 8 << 16 << -1 << -1;
 
     for (int choice = 0; choice < 3; ++choice) {
       QTest::addRow("pcx colours %d", choice)
