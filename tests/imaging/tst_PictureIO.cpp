@@ -40,7 +40,14 @@ class TestPictureIO : public QObject {
     QTest::newRow("upper case path") << "/photos/IMG_0001.JPG" << true;
     QTest::newRow("mixed case") << "C:\\pics\\a.TiF" << true;
     QTest::newRow("several dots") << "a.b.c.gif" << true;
+    QTest::newRow("targa") << "x.TARGA" << true;
+    QTest::newRow("fax") << "x.fax" << true;
+    QTest::newRow("camera raw") << "IMG_1.CR2" << true;
+    QTest::newRow("code stream") << "x.j2c" << true;
     QTest::newRow("metafile") << "drawing.wmf" << false;
+    QTest::newRow("enhanced metafile") << "drawing.emf" << false;
+    QTest::newRow("mpeg") << "clip.mpg" << false;
+    QTest::newRow("windows video") << "clip.wmv" << false;
     QTest::newRow("video") << "clip.avi" << false;
     QTest::newRow("no extension") << "/photos/README" << false;
     QTest::newRow("empty") << "" << false;

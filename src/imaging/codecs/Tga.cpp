@@ -346,8 +346,8 @@ class TgaCodec : public Codec {
   int FileType() const override { return PictureFileType::Tga; }
   QString Description() const override { return kDescription; }
   QStringList Extensions() const override {
-    return {QStringLiteral("tga"), QStringLiteral("vda"), QStringLiteral("icb"),
-            QStringLiteral("vst")};
+    return {QStringLiteral("tga"), QStringLiteral("targa"), QStringLiteral("vda"),
+            QStringLiteral("icb"), QStringLiteral("vst"), QStringLiteral("pix")};
   }
   bool MatchesSignature(ByteView) const override { return false; }
 

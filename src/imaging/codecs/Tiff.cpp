@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "imaging/ColorReduce.h"
 #include "imaging/Dither.h"
 #include "imaging/PictureError.h"
 #include "imaging/PictureLimits.h"
@@ -961,6 +962,22 @@ void WriteTiff(const Picture& picture, QByteArray& bytes) {
     if (image.format() != QImage::Format_BGR888)
       image = image.convertToFormat(QImage::Format_BGR888);
     form = Form::Colour;
+    // Params of one sample of fewer than 8 bits (a black-and-white or palette picture read
+    // from a file, or asked for by the colour options) keep that depth when the pixels still
+    // fit it; 8-bit grey stays grey. Pixels that no longer fit (a resized picture has new
+    // shades) are written in 8-bit grey or colour rather than reduced here.
+    const int bits = params.BitsPerSample;
+    if (params.SamplesPerPixel == 1 && bits >= 1 && bits <= 8 && !picture.HasAlpha() &&
+        !(bits == 8 && IsGrey(image)) && CountColors(image, 1 << bits) <= (1 << bits)) {
+      const QImage indexed = ReduceColors(image, 1 << bits, false);
+      if (bits == 1 && IsBlackAndWhite(indexed)) {
+        image = indexed.convertToFormat(QImage::Format_Mono);
+        form = Form::Bilevel;
+      } else {
+        image = indexed;
+        form = Form::Palette;
+      }
+    }
   }
   if (image.isNull()) throw PictureError(QStringLiteral("Not enough memory to write the picture."));
 
@@ -1022,7 +1039,10 @@ class TiffCodec final : public Codec {
   int FileType() const override { return PictureFileType::Tiff; }
   QString Description() const override { return kDescription; }
   QStringList Extensions() const override {
-    return {QStringLiteral("tif"), QStringLiteral("tiff")};
+    // Fax files (.fax .g3n .g3f) are offered with TIFF: those in a TIFF wrapper read by their
+    // content; a bare fax stream has no size and is refused when read.
+    return {QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("fax"),
+            QStringLiteral("g3n"), QStringLiteral("g3f")};
   }
 
   bool MatchesSignature(ByteView head) const override {
