@@ -16,10 +16,7 @@
 #include "imaging/PictureLimits.h"
 #include "imaging/codecs/Codecs.h"
 
-#if __has_include("imaging/ColorReduce.h")
 #include "imaging/ColorReduce.h"
-#define QUILLOMAR_PCX_HAS_REDUCE 1
-#endif
 
 namespace {
 
@@ -260,32 +257,6 @@ namespace {
 
 // ---- Writer ----
 
-// The picture as Format_Indexed8 with a palette holding exactly its colours, or a null image
-// when it has more than 256.
-QImage ExactPalette(const QImage& bgr) {
-  QImage indexed(bgr.size(), QImage::Format_Indexed8);
-  if (indexed.isNull())
-    throw PictureError(QStringLiteral("Not enough memory to write the picture."));
-  QHash<quint32, int> index;
-  QList<QRgb> table;
-  for (int y = 0; y < bgr.height(); ++y) {
-    const std::uint8_t* in = bgr.constScanLine(y);
-    std::uint8_t* out = indexed.scanLine(y);
-    for (int x = 0; x < bgr.width(); ++x) {
-      const quint32 key = in[3 * x] | (in[3 * x + 1] << 8) | (in[3 * x + 2] << 16);
-      auto it = index.constFind(key);
-      if (it == index.constEnd()) {
-        if (table.size() == 256) return {};
-        it = index.insert(key, int(table.size()));
-        table.append(qRgb(in[3 * x + 2], in[3 * x + 1], in[3 * x]));
-      }
-      out[x] = static_cast<std::uint8_t>(*it);
-    }
-  }
-  indexed.setColorTable(table);
-  return indexed;
-}
-
 // The colour table of an indexed picture, padded with black to cover every index its pixels
 // use, so that a pixel never points past the table.
 QList<QRgb> CoveringTable(const QImage& indexed) {
@@ -357,18 +328,10 @@ class PcxCodec : public Codec {
       bgr = image.format() == QImage::Format_BGR888 ? image
                                                     : image.convertToFormat(QImage::Format_BGR888);
       if (wanted <= 8) {
-        indexed = ExactPalette(bgr);
-#ifdef QUILLOMAR_PCX_HAS_REDUCE
-        // More than 256 colours where a palette was asked for: quantise, with dithering as the
-        // picture list's colour reduction does.
-        if (indexed.isNull()) {
-          const QImage reduced = ReduceColors(bgr, 256, true);
-          indexed = reduced.format() == QImage::Format_Indexed8
-                        ? reduced
-                        : ExactPalette(reduced.convertToFormat(QImage::Format_BGR888));
-          if (!indexed.isNull()) indexed.setColorTable(CoveringTable(indexed));
-        }
-#endif
+        // A picture of at most 256 colours keeps them exactly; one with more is quantised,
+        // with dithering as the colour reduction of a run does.
+        indexed = ReduceColors(bgr, 256, true);
+        indexed.setColorTable(CoveringTable(indexed));
       }
     }
 

@@ -16,10 +16,7 @@
 #include "imaging/PictureLimits.h"
 #include "imaging/codecs/Codecs.h"
 
-#if __has_include("imaging/ColorReduce.h")
 #include "imaging/ColorReduce.h"
-#define QUILLOMAR_TGA_HAS_REDUCE 1
-#endif
 
 namespace {
 
@@ -284,32 +281,6 @@ Picture Decode(ByteView data) {
 
 // ---- Writer ----
 
-// The picture as Format_Indexed8 with a palette holding exactly its colours, or a null image
-// when it has more than 256.
-QImage ExactPalette(const QImage& bgr) {
-  QImage indexed(bgr.size(), QImage::Format_Indexed8);
-  if (indexed.isNull())
-    throw PictureError(QStringLiteral("Not enough memory to write the picture."));
-  QHash<quint32, int> index;
-  QList<QRgb> table;
-  for (int y = 0; y < bgr.height(); ++y) {
-    const std::uint8_t* in = bgr.constScanLine(y);
-    std::uint8_t* out = indexed.scanLine(y);
-    for (int x = 0; x < bgr.width(); ++x) {
-      const quint32 key = in[3 * x] | (in[3 * x + 1] << 8) | (in[3 * x + 2] << 16);
-      auto it = index.constFind(key);
-      if (it == index.constEnd()) {
-        if (table.size() == 256) return {};
-        it = index.insert(key, int(table.size()));
-        table.append(qRgb(in[3 * x + 2], in[3 * x + 1], in[3 * x]));
-      }
-      out[x] = static_cast<std::uint8_t>(*it);
-    }
-  }
-  indexed.setColorTable(table);
-  return indexed;
-}
-
 // Appends one row of pixels (pixelBytes each) in run-length packets that stay within the row:
 // a run packet for two or more equal pixels (three for one-byte pixels, where a run of two
 // saves nothing), raw packets between them.
@@ -389,15 +360,8 @@ class TgaCodec : public Codec {
       bgr = image.format() == QImage::Format_BGR888 ? image
                                                     : image.convertToFormat(QImage::Format_BGR888);
       if (!withAlpha && wanted <= 8) {
-        indexed = ExactPalette(bgr);
-#ifdef QUILLOMAR_TGA_HAS_REDUCE
-        if (indexed.isNull()) {
-          const QImage reduced = ReduceColors(bgr, 256, true);
-          indexed = reduced.format() == QImage::Format_Indexed8
-                        ? reduced
-                        : ExactPalette(reduced.convertToFormat(QImage::Format_BGR888));
-        }
-#endif
+        // At most 256 colours are kept exactly; more are quantised with dithering.
+        indexed = ReduceColors(bgr, 256, true);
       }
     }
 
