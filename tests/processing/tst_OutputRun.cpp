@@ -165,7 +165,8 @@ constexpr int kNoField = -1;
 //   photo.jpg      a real photo (a copy of an example)
 //   png-named.jpg  a PNG file whose name says JPEG
 //   palette.bmp    an 8-bit palette BMP of the photo
-//   lzw.tif, packbits.tif  the photo as compressed TIFF; g4.tif in black and white, Group 4
+//   lzw.tif, packbits.tif  the photo as compressed TIFF; g4.tif in black and white, Group 4;
+//   mono.tif       black and white, uncompressed; p16.tif 16 colours, 8-bit palette, LZW
 //   p16.gif        the photo in 16 colours with a 16-entry table (GraphicsMagick)
 //   meta.jpg       a photo (quality 90) carrying EXIF, an ICC profile, a comment, XMP and IPTC
 const char kMakeSources[] = R"PY(
@@ -179,6 +180,8 @@ im.convert('RGB').quantize(256).save(folder + 'palette.bmp')
 im.save(folder + 'lzw.tif', compression='tiff_lzw')
 im.save(folder + 'packbits.tif', compression='packbits')
 im.convert('1').save(folder + 'g4.tif', compression='group4')
+im.convert('1').save(folder + 'mono.tif')
+im.convert('RGB').quantize(16).save(folder + 'p16.tif', compression='tiff_lzw')
 subprocess.run(['gm', 'convert', photo, '-colors', '16', folder + 'p16.gif'], check=True)
 icc = ImageCms.ImageCmsProfile(ImageCms.createProfile('sRGB')).tobytes()
 im.save(folder + 'meta.jpg', 'JPEG', quality=90, exif=im.info['exif'], icc_profile=icc)
@@ -306,6 +309,11 @@ class TestOutputRun : public QObject {
     QTest::newRow("tif keeps group 4 black and white")
         << QStringLiteral("g4.tif") << 3 << t << 5 << true << QStringLiteral("g4.tif") << tiff << 1
         << 2 << 4 << -1;
+    QTest::newRow("tif keeps black and white")
+        << QStringLiteral("mono.tif") << 3 << t << 5 << true << QStringLiteral("mono.tif") << tiff
+        << 1 << 2 << 1 << -1;
+    QTest::newRow("tif keeps a palette") << QStringLiteral("p16.tif") << 3 << t << 0 << true
+                                         << QStringLiteral("p16.tif") << tiff << 8 << 16 << 5 << -1;
     QTest::newRow("tif without a choice keeps packbits")
         << QStringLiteral("packbits.tif") << 3 << t << -1 << false << QStringLiteral("packbits.tif")
         << tiff << 24 << 0 << 32773 << -1;
