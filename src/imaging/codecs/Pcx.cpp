@@ -4,7 +4,6 @@
 
 #include "imaging/codecs/Pcx.h"
 
-#include <QHash>
 #include <QIODevice>
 #include <QList>
 #include <algorithm>

@@ -4,7 +4,6 @@
 //
 // TGA has no signature, so the registry finds it by its extension.
 
-#include <QHash>
 #include <QIODevice>
 #include <QList>
 #include <algorithm>
