@@ -384,6 +384,10 @@ class TestPng : public QObject {
     QTest::newRow("palette, alpha plane by entry") << "palplane" << 3 << 4 << "P";
     QTest::newRow("palette, alpha plane across entries") << "palmixed" << 6 << 8 << "RGBA";
     QTest::newRow("black and white") << "mono" << 3 << 1 << "P";
+    // Pictures read from low-depth files come as 24-bit pixels with their depth in the params.
+    QTest::newRow("16 colours as 24-bit pixels, 4 bits asked") << "bgrpal4" << 3 << 4 << "P";
+    QTest::newRow("black and white as 24-bit pixels") << "bgrmono" << 3 << 1 << "P";
+    QTest::newRow("many colours, 4 bits asked") << "bgrmany" << 2 << 8 << "RGB";
   }
   void writesLayouts() {
     QFETCH(QString, kind);
@@ -424,6 +428,13 @@ class TestPng : public QObject {
     } else if (kind == QLatin1String("mono")) {
       picture.Image = picture.Image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
       picture.Params.BitsPerSample = 1;
+      picture.Params.SamplesPerPixel = 1;
+    } else if (kind.startsWith(QLatin1String("bgr"))) {
+      if (kind == QLatin1String("bgrpal4")) picture.Image = Palette16(w, h);
+      if (kind == QLatin1String("bgrmono"))
+        picture.Image = picture.Image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+      picture.Image = picture.Image.convertToFormat(QImage::Format_BGR888);
+      picture.Params.BitsPerSample = kind == QLatin1String("bgrmono") ? 1 : 4;
       picture.Params.SamplesPerPixel = 1;
     }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "imaging/ColorReduce.h"
 #include "imaging/PictureError.h"
 #include "imaging/PictureLimits.h"
 #include "imaging/codecs/Codecs.h"
@@ -362,6 +363,20 @@ WritePlan PlanFor(const Picture& picture) {
   plan.Image = format == QImage::Format_BGR888
                    ? picture.Image
                    : picture.Image.convertToFormat(QImage::Format_BGR888);
+
+  // Params of one sample of fewer than 8 bits, or an 8-bit palette (a black-and-white or
+  // palette picture read from a file, or asked for by the colour options), keep that depth
+  // when the pixels still fit it; 8-bit grey stays grey. Pixels that no longer fit (a resized
+  // picture has new shades) are written in grey or colour rather than reduced here.
+  const int bits = picture.Params.BitsPerSample;
+  if (picture.Params.SamplesPerPixel == 1 && (bits == 1 || bits == 2 || bits == 4 || bits == 8) &&
+      !(bits == 8 && IsGreyBgr(plan.Image)) && CountColors(plan.Image, 1 << bits) <= (1 << bits)) {
+    Picture indexed = picture;
+    indexed.Image = ReduceColors(plan.Image, 1 << bits, false);
+    WritePlan palettePlan;
+    if (PlanPalette(indexed, alpha, palettePlan)) return palettePlan;
+  }
+
   // A picture read as grey (with or without alpha) that is still grey stays grey.
   const int samples = picture.Params.SamplesPerPixel;
   const bool grey = samples <= 2 && IsGreyBgr(plan.Image);
