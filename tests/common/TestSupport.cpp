@@ -1,6 +1,7 @@
 #include "common/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <cmath>
@@ -11,6 +12,21 @@ QString SourceDir() { return QStringLiteral(QUILLOMAR_SOURCE_DIR); }
 QString FixturePath(const QString& name) { return SourceDir() + QStringLiteral("/tests/fixtures/") + name; }
 
 QString BinaryDir() { return qEnvironmentVariable("QUILLOMAR_BINARY_DIR"); }
+
+ByteView View(const QByteArray& bytes) {
+  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                  std::size_t(bytes.size()));
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
 
 QString SystemPython() { return QStringLiteral("/usr/bin/python3"); }
 

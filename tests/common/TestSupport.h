@@ -4,12 +4,23 @@
 #include <QString>
 #include <QStringList>
 
+#include "imaging/Codec.h"
+
 // Helpers shared by the tests.
 
 // Folders of the source tree, its test fixtures and the build tree.
 QString SourceDir();
 QString FixturePath(const QString& name);
 QString BinaryDir();
+
+// The bytes of a QByteArray as the view the codecs read (valid while bytes lives).
+ByteView View(const QByteArray& bytes);
+
+// A whole file's bytes; empty when it cannot be read.
+QByteArray ReadAll(const QString& path);
+
+// Writes bytes as the whole file; false when that fails.
+bool WriteFile(const QString& path, const QByteArray& bytes);
 
 // The system's Python, which has Pillow (python3-pil); the user's own python3 may not.
 QString SystemPython();

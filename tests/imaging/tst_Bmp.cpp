@@ -107,17 +107,6 @@ stream += b'\0\1'
 bmp('rle4.bmp', info(4, 2, len(stream), colors=16), pal, [stream])
 )PY";
 
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
-
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                  std::size_t(bytes.size()));
-}
-
 void Put32(QByteArray& b, int at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = char((v >> (8 * i)) & 0xFF);
 }
@@ -241,7 +230,7 @@ void TestBmp::alphaChannel() {
   // Pillow's BGRA file: the alpha plane is the source's alpha.
   const Picture withAlpha = ReadPicture(Path("rgba32.bmp"));
   QVERIFY(withAlpha.HasAlpha());
-  const QByteArray expected = ReadBytes(Path("rgba32.alpha"));
+  const QByteArray expected = ReadAll(Path("rgba32.alpha"));
   QCOMPARE(expected.size(), 37 * 23);
   for (int y = 0; y < 23; ++y)
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(withAlpha.Alpha.constScanLine(y)), 37),
@@ -311,7 +300,7 @@ void TestBmp::writesDecodableFiles() {
 
   const QString path = Path(QStringLiteral("ours%1.bmp").arg(kind));
   WritePicture(picture, path);
-  const QByteArray bytes = ReadBytes(path);
+  const QByteArray bytes = ReadAll(path);
   QCOMPARE(BitCountOf(bytes), kind);
 
   QString error;
@@ -337,7 +326,7 @@ void TestBmp::reducesTrueColourWhenFewBitsAreAsked() {
     picture.Params.SamplesPerPixel = bits == 24 ? 3 : 1;
     const QString path = Path(QStringLiteral("reduced%1.bmp").arg(bits));
     WritePicture(picture, path);
-    QCOMPARE(BitCountOf(ReadBytes(path)), written);
+    QCOMPARE(BitCountOf(ReadAll(path)), written);
     QString error;
     const QImage reference = DecodeWithPillow(path, &error);
     QVERIFY2(!reference.isNull(), qPrintable(error));
@@ -348,9 +337,9 @@ void TestBmp::reducesTrueColourWhenFewBitsAreAsked() {
 
 void TestBmp::hostileFiles_data() {
   QTest::addColumn<QByteArray>("bytes");
-  const QByteArray good24 = ReadBytes(Path("rgb24.bmp"));
-  const QByteArray rle8 = ReadBytes(Path("rle8.bmp"));
-  const QByteArray pal8 = ReadBytes(Path("pal8.bmp"));
+  const QByteArray good24 = ReadAll(Path("rgb24.bmp"));
+  const QByteArray rle8 = ReadAll(Path("rle8.bmp"));
+  const QByteArray pal8 = ReadAll(Path("pal8.bmp"));
   QVERIFY(!good24.isEmpty() && !rle8.isEmpty() && !pal8.isEmpty());
 
   QTest::newRow("zero-length") << QByteArray();

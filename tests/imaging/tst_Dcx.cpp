@@ -20,21 +20,6 @@ im.quantize(100).save(sys.argv[1])
 im.resize((20, 10)).save(sys.argv[2])
 )";
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size());
-}
-
 QByteArray U32(quint32 v) {
   QByteArray b(4, '\0');
   for (int i = 0; i < 4; ++i) b[i] = char((v >> (8 * i)) & 0xFF);

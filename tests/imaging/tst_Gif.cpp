@@ -14,11 +14,6 @@
 
 namespace {
 
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                  std::size_t(bytes.size()));
-}
-
 // Pillow's alpha channel of a file (as a grey picture); null when it cannot read it.
 QImage AlphaWithPillow(const QString& path) {
   const ProcessResult r =

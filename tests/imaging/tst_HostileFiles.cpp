@@ -12,10 +12,6 @@
 
 namespace {
 
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size()));
-}
-
 // Reads damaged bytes through the codec of ext and through content detection. Returns an
 // empty string when everything behaved, else what went wrong.
 QString ReadDamaged(const QByteArray& bytes, const QString& ext) {

@@ -97,17 +97,6 @@ open(d + '/two.cur', 'wb').write(pack([big, small], kind=2, hotspots=[(5, 7), (3
 expect('two', rgb40, alpha40)
 )PY";
 
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
-
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                  std::size_t(bytes.size()));
-}
-
 void Put16(QByteArray& b, int at, std::uint16_t v) {
   b[at] = char(v & 0xFF);
   b[at + 1] = char(v >> 8);
@@ -214,7 +203,7 @@ void TestIco::readsLargestPicture() {
   const QString alphaPath = Path(name + ".alpha");
   if (QFile::exists(alphaPath)) {
     QVERIFY(picture.HasAlpha());
-    QCOMPARE(AlphaBytes(picture.Alpha), ReadBytes(alphaPath));
+    QCOMPARE(AlphaBytes(picture.Alpha), ReadAll(alphaPath));
   } else {
     QVERIFY(!picture.HasAlpha());
   }
@@ -231,8 +220,8 @@ void TestIco::foundByContentWhateverTheExtension() {
 void TestIco::hostileFiles_data() {
   QTest::addColumn<QString>("ext");
   QTest::addColumn<QByteArray>("bytes");
-  const QByteArray mask24 = ReadBytes(Path("mask24.ico"));
-  const QByteArray png = ReadBytes(Path("png_sizes.ico"));
+  const QByteArray mask24 = ReadAll(Path("mask24.ico"));
+  const QByteArray png = ReadAll(Path("png_sizes.ico"));
   QVERIFY(!mask24.isEmpty() && !png.isEmpty());
   // The second entry of mask24.ico is the 40 x 40 one; its fields begin at 22.
   const int entry = 22;

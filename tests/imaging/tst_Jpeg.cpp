@@ -90,21 +90,6 @@ const Codec& JpegCodec() {
   return *codec;
 }
 
-ByteView Bytes(const QByteArray& data) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()),
-                  std::size_t(data.size()));
-}
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& data) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
 // Mean difference of one colour channel between two pictures of the same size.
 double MeanChannelDifference(const QImage& a, const QImage& b) {
   const QImage ra = a.convertToFormat(QImage::Format_RGB888);
@@ -198,8 +183,8 @@ class TestJpeg : public QObject {
     for (const char* ext : {"jpg", "JPEG", ".jpe", "jfif"})
       QCOMPARE(CodecRegistry::Instance().ForExtension(QString::fromLatin1(ext)), &codec);
     const QByteArray head("\xFF\xD8\xFF\xE0", 4);
-    QCOMPARE(CodecRegistry::Instance().ForContent(Bytes(head)), &codec);
-    QVERIFY(!codec.MatchesSignature(Bytes(QByteArray("\xFF\xD8", 2))));
+    QCOMPARE(CodecRegistry::Instance().ForContent(View(head)), &codec);
+    QVERIFY(!codec.MatchesSignature(View(QByteArray("\xFF\xD8", 2))));
   }
 
   // Pillow's files, decoded by us and by Pillow: same size, same pixels within rounding.
@@ -282,7 +267,7 @@ Image.merge('RGB', bands).save(sys.argv[1], quality=90)
       // Decoding our re-encoding keeps the picture recognisable.
       Picture copy = picture;
       copy.Params.JpegQuality = 90;
-      const Picture again = JpegCodec().Read(Bytes(EncodePicture(copy, QStringLiteral("jpg"))), {});
+      const Picture again = JpegCodec().Read(View(EncodePicture(copy, QStringLiteral("jpg"))), {});
       QVERIFY2(MaxChannelDifference(again.Image, picture.Image) < 80, qPrintable(name));
     }
   }
@@ -434,7 +419,7 @@ Image.merge('RGB', bands).save(sys.argv[1], quality=90)
     big.Params.Xmp = QByteArray("<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
     big.Params.Iptc = QByteArray("\x1C\x02\x78\x00\x05hello", 10);
     big.Params.Comments = QStringList{QStringLiteral("Grüße"), QStringLiteral("two")};
-    const Picture bigAgain = JpegCodec().Read(Bytes(EncodePicture(big, QStringLiteral("jpg"))), {});
+    const Picture bigAgain = JpegCodec().Read(View(EncodePicture(big, QStringLiteral("jpg"))), {});
     QCOMPARE(bigAgain.Params.IccProfile, big.Params.IccProfile);
     QCOMPARE(bigAgain.Params.Xmp, big.Params.Xmp);
     QCOMPARE(bigAgain.Params.Iptc, big.Params.Iptc);
@@ -508,7 +493,7 @@ Image.merge('RGB', bands).save(sys.argv[1], quality=90)
     bool threw = false;
     const QByteArray printed = CaptureStderr([&] {
       try {
-        JpegCodec().Read(Bytes(data), {});
+        JpegCodec().Read(View(data), {});
       } catch (const PictureError&) {
         threw = true;
       }
@@ -516,7 +501,7 @@ Image.merge('RGB', bands).save(sys.argv[1], quality=90)
     QVERIFY(threw);
     QVERIFY2(printed.isEmpty(), printed.constData());
     const QString file = Dir.filePath(QStringLiteral("hostile-written.jpg"));
-    QVERIFY(WriteAll(file, data));
+    QVERIFY(WriteFile(file, data));
     QVERIFY_THROWS_EXCEPTION(PictureError, ReadPicture(file));
     if (damage != QLatin1String("absurd") && damage != QLatin1String("megapixels"))
       QCOMPARE(ReadHeaderFacts(file).FileType, PictureFileType::Unknown);
@@ -549,7 +534,7 @@ Image.merge('RGB', bands).save(sys.argv[1], quality=90)
     Picture picture;
     const QByteArray printed = CaptureStderr([&] {
       try {
-        picture = JpegCodec().Read(Bytes(data), {});
+        picture = JpegCodec().Read(View(data), {});
       } catch (const PictureError&) {
       }
     });
@@ -583,7 +568,7 @@ Image.merge('RGB', bands).save(sys.argv[1], quality=90)
     bool threw = false;
     const QByteArray printed = CaptureStderr([&] {
       try {
-        JpegCodec().Read(Bytes(hostile), {});
+        JpegCodec().Read(View(hostile), {});
       } catch (const PictureError&) {
         threw = true;
       }

@@ -79,20 +79,6 @@ head = struct.pack('>I', len(head)) + head[4:]
 open(path, 'wb').write(data[:pos] + head + data[pos + length:])
 )";
 
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size()));
-}
-
 // Largest difference between a Grayscale8 plane and raw 8-bit samples; -1 on a size mismatch.
 int MaxPlaneDifference(const QImage& plane, const QByteArray& samples) {
   if (plane.format() != QImage::Format_Grayscale8 ||
@@ -601,7 +587,7 @@ class TestJpeg2000 : public QObject {
     const QString ext = source.section(QLatin1Char('.'), -1);
     const QString path = Dir.filePath(
         QStringLiteral("bad-%1.%2").arg(QString::number(qHash(QTest::currentDataTag())), ext));
-    QVERIFY(WriteAll(path, bad));
+    QVERIFY(WriteFile(path, bad));
 
     HeaderFacts facts;
     bool readThrew = false, memoryThrew = false;

@@ -61,16 +61,6 @@ hdr = struct.pack('<BBBBHHHHHH48sBBHHHH54s', 10, 5, 1, bits, xmin, ymin, xmin + 
 open(out, 'wb').write(hdr + body)
 )";
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
-
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size());
-}
-
 // Decodes with GraphicsMagick (through a PNG that Pillow reads back).
 QImage DecodeWithGm(const QString& path, const QString& scratchPng) {
   const ProcessResult r =

@@ -16,11 +16,6 @@ void WriteBytes(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 Picture TestPicture() {
   Picture picture;
   picture.Image = MakeTestPicture(40, 30);
@@ -86,7 +81,7 @@ class TestPictureIO : public QObject {
     const QString target = dir.filePath(QStringLiteral("out.png"));
     WriteBytes(target, "precious");
     QVERIFY_THROWS_EXCEPTION(PictureError, WritePicture(Picture(), target));
-    QCOMPARE(ReadBytes(target), QByteArray("precious"));
+    QCOMPARE(ReadAll(target), QByteArray("precious"));
     QVERIFY_THROWS_EXCEPTION(PictureError, WritePicture(TestPicture(), dir.filePath(QStringLiteral("out.wmf"))));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("out.png")});
 

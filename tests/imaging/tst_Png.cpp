@@ -156,16 +156,6 @@ const Codec& PngCodec() {
   return *codec;
 }
 
-ByteView Bytes(const QByteArray& data) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(data.constData()),
-                  std::size_t(data.size()));
-}
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 struct PillowView {
   QJsonObject Facts;
   QByteArray Rgba;
@@ -260,9 +250,9 @@ class TestPng : public QObject {
     const Codec& codec = PngCodec();
     QCOMPARE(codec.FileType(), PictureFileType::Png);
     QCOMPARE(CodecRegistry::Instance().ForExtension(QStringLiteral("PNG")), &codec);
-    QCOMPARE(CodecRegistry::Instance().ForContent(Bytes(QByteArray("\x89PNG\r\n\x1A\n\0\0", 10))),
+    QCOMPARE(CodecRegistry::Instance().ForContent(View(QByteArray("\x89PNG\r\n\x1A\n\0\0", 10))),
              &codec);
-    QVERIFY(!codec.MatchesSignature(Bytes(QByteArray("\x89PNG\r\n", 6))));
+    QVERIFY(!codec.MatchesSignature(View(QByteArray("\x89PNG\r\n", 6))));
   }
 
   // Every colour type and bit depth, with and without tRNS and interlacing: exact pixels.
@@ -470,8 +460,8 @@ class TestPng : public QObject {
     const QByteArray best = EncodePicture(picture, QStringLiteral("png"));
     QVERIFY(stored.size() > 120 * 80 * 3);
     QVERIFY(best.size() < stored.size());
-    const Picture a = PngCodec().Read(Bytes(stored), {});
-    const Picture b = PngCodec().Read(Bytes(best), {});
+    const Picture a = PngCodec().Read(View(stored), {});
+    const Picture b = PngCodec().Read(View(best), {});
     QCOMPARE(MaxChannelDifference(a.Image, picture.Image), 0);
     QCOMPARE(MaxChannelDifference(b.Image, picture.Image), 0);
     QCOMPARE(a.Params.PngLevel, PictureParams{}.PngLevel);  // the file does not store it
@@ -521,14 +511,14 @@ class TestPng : public QObject {
     more.Params.Comments = {QStringLiteral("Grüße"), QStringLiteral("日本語")};
     more.Params.Xmp = QByteArray("<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
     const Picture moreAgain =
-        PngCodec().Read(Bytes(EncodePicture(more, QStringLiteral("png"))), {});
+        PngCodec().Read(View(EncodePicture(more, QStringLiteral("png"))), {});
     QCOMPARE(moreAgain.Params.Comments, more.Params.Comments);
     QCOMPARE(moreAgain.Params.Xmp, more.Params.Xmp);
 
     // A block that is not a profile is left out rather than failing the write.
     Picture bad = picture;
     bad.Params.IccProfile = QByteArray(300, 'x');
-    const Picture badAgain = PngCodec().Read(Bytes(EncodePicture(bad, QStringLiteral("png"))), {});
+    const Picture badAgain = PngCodec().Read(View(EncodePicture(bad, QStringLiteral("png"))), {});
     QVERIFY(badAgain.Params.IccProfile.isEmpty());
     QCOMPARE(badAgain.Params.Exif, picture.Params.Exif);
   }
@@ -590,7 +580,7 @@ class TestPng : public QObject {
     bool threw = false;
     const QByteArray printed = CaptureStderr([&] {
       try {
-        PngCodec().Read(Bytes(data), {});
+        PngCodec().Read(View(data), {});
       } catch (const PictureError&) {
         threw = true;
       }
@@ -599,7 +589,7 @@ class TestPng : public QObject {
     QVERIFY2(printed.isEmpty(), printed.constData());
     if (damage != QLatin1String("absurd") && damage != QLatin1String("megapixels") &&
         damage != QLatin1String("truncated") && damage != QLatin1String("idat"))
-      QCOMPARE(ReadHeaderFactsFromMemory(Bytes(data), QStringLiteral("png")).FileType,
+      QCOMPARE(ReadHeaderFactsFromMemory(View(data), QStringLiteral("png")).FileType,
                PictureFileType::Unknown);
   }
 

@@ -64,11 +64,6 @@ expected.putdata([round(v * 255 / 65535) for v in deep_grey])
 expected.save(d + '/p5_16.pgm.expected.png')
 )PY";
 
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                  std::size_t(bytes.size()));
-}
-
 }  // namespace
 
 class TestPnm : public QObject {

@@ -123,20 +123,6 @@ bool WriteDng(const QString& path, const std::vector<std::uint16_t>& cfa, const 
   return ok;
 }
 
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size()));
-}
-
 // Mean colour (r, g, b) of an 8 x 8 block centred on (cx, cy) of a BGR888 picture.
 std::array<double, 3> MeanRgb(const QImage& image, int cx, int cy) {
   std::array<double, 3> sum{0, 0, 0};
@@ -534,7 +520,7 @@ class TestRaw : public QObject {
     }
     const QString path = Dir.filePath(
         QStringLiteral("bad-%1.%2").arg(QString::number(qHash(QTest::currentDataTag())), ext));
-    QVERIFY(WriteAll(path, bad));
+    QVERIFY(WriteFile(path, bad));
 
     HeaderFacts facts;
     bool readThrew = false, memoryThrew = false, codecThrew = false;

@@ -89,21 +89,6 @@ QImage AlphaWithPillow(const QString& path) {
   return alpha;
 }
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll();
-}
-
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()), bytes.size());
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // Decodes with GraphicsMagick (through a PNG that Pillow reads back).
 QImage DecodeWithGm(const QString& path, const QString& scratchPng) {
   const ProcessResult r =

@@ -35,16 +35,6 @@ const char kDescribe[] =
     "bits = bits[0] if isinstance(bits, tuple) else bits\n"
     "print(im.mode, im.info.get('compression'), bits, t.get(262))\n";
 
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                  std::size_t(bytes.size()));
-}
-
 }  // namespace
 
 class TestTiff : public QObject {

@@ -29,11 +29,6 @@ for name, (w, h) in (('small', (37, 23)), ('wide', (200, 5))):
     subprocess.run(['gm', 'convert', d + '/' + name + '.png', d + '/' + name + '.wbmp'], check=True)
 )PY";
 
-ByteView View(const QByteArray& bytes) {
-  return ByteView(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                  std::size_t(bytes.size()));
-}
-
 }  // namespace
 
 class TestWbmp : public QObject {

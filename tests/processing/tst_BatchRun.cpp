@@ -82,11 +82,6 @@ class RecordingHost : public BatchHost {
   bool Saw(const QString& event) const { return Events.contains(event); }
 };
 
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 void WriteBytes(const QString& path, const QByteArray& bytes) {
   QDir().mkpath(QFileInfo(path).absolutePath());
   QFile f(path);
