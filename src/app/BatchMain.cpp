@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
@@ -61,12 +62,26 @@ int UsageError(QTextStream& err, const QString& message) {
   return kExitUsage;
 }
 
+// Without a session (a server, a cron job) XDG_RUNTIME_DIR is unset and Qt warns about it on
+// standard error at every start. Give it the private folder Qt would fall back to, created
+// readable by the user only, so that the warning does not mix with the program's own messages.
+void UsePrivateRuntimeDir() {
+#ifdef Q_OS_UNIX
+  if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+  const QByteArray dir = QDir::tempPath().toLocal8Bit() + "/runtime-" + QByteArray::number(getuid());
+  QFileInfo info(QString::fromLocal8Bit(dir));
+  if (!info.exists() && ::mkdir(dir.constData(), 0700) != 0) return;
+  if (QFileInfo(QString::fromLocal8Bit(dir)).isDir()) qputenv("XDG_RUNTIME_DIR", dir);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   // The text engine draws with QPainter, which needs a GUI application object; the
   // offscreen platform keeps the command line independent of a display.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  UsePrivateRuntimeDir();
   QGuiApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("quillomar-batch"));
   QCoreApplication::setApplicationVersion(QStringLiteral(QUILLOMAR_VERSION));
