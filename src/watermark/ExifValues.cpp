@@ -64,8 +64,8 @@ ExifValues ReadExifValues(const QByteArray& exif) {
   const QByteArray block = exif.startsWith(kPrefix) ? exif : kPrefix + exif;
   ExifDataPtr data(exif_data_new());
   if (!data) return values;
-  // Read the tags as stored: the specification-fixing pass would invent missing ones (a
-  // missing date-time would become the current time).
+  // Read the tags as stored: libexif's pass that makes a block follow the EXIF standard would
+  // invent missing ones (a missing date-time would become the current time).
   exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
   exif_data_load_data(data.get(), reinterpret_cast<const unsigned char*>(block.constData()),
                       static_cast<unsigned int>(block.size()));
