@@ -14,4 +14,4 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec ./build-release/src/app/quillomar "$@"
 fi
 mkdir -p out
-exec ./build-release/src/app/quillomar-batch --output out --replace all examples
+exec ./build-release/src/app/quillomar-batch --verbose --output out --replace all examples
