@@ -68,7 +68,8 @@ int UsageError(QTextStream& err, const QString& message) {
 void UsePrivateRuntimeDir() {
 #ifdef Q_OS_UNIX
   if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
-  const QByteArray dir = QDir::tempPath().toLocal8Bit() + "/runtime-" + QByteArray::number(getuid());
+  const QByteArray dir =
+      QDir::tempPath().toLocal8Bit() + "/runtime-" + QByteArray::number(getuid());
   QFileInfo info(QString::fromLocal8Bit(dir));
   if (!info.exists() && ::mkdir(dir.constData(), 0700) != 0) return;
   if (QFileInfo(QString::fromLocal8Bit(dir)).isDir()) qputenv("XDG_RUNTIME_DIR", dir);

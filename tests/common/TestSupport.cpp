@@ -9,7 +9,9 @@
 
 QString SourceDir() { return QStringLiteral(QUILLOMAR_SOURCE_DIR); }
 
-QString FixturePath(const QString& name) { return SourceDir() + QStringLiteral("/tests/fixtures/") + name; }
+QString FixturePath(const QString& name) {
+  return SourceDir() + QStringLiteral("/tests/fixtures/") + name;
+}
 
 QString BinaryDir() { return qEnvironmentVariable("QUILLOMAR_BINARY_DIR"); }
 

@@ -49,24 +49,42 @@ class TestHostileFiles : public QObject {
   void damagedCopies_data() {
     QTest::addColumn<QString>("ext");
     QTest::addColumn<QString>("maker");  // "pil:<format>[:<mode>]" or "gm:<prefix>"
-    QTest::newRow("jpeg") << "jpg" << "pil:JPEG:RGB";
-    QTest::newRow("jpeg progressive") << "jpg" << "pil:JPEG:RGB:progressive";
-    QTest::newRow("png rgba") << "png" << "pil:PNG:RGBA";
-    QTest::newRow("png palette") << "png" << "pil:PNG:P";
-    QTest::newRow("tiff lzw") << "tif" << "pil:TIFF:RGB:tiff_lzw";
-    QTest::newRow("tiff g4") << "tif" << "pil:TIFF:1:group4";
-    QTest::newRow("gif") << "gif" << "pil:GIF:P";
-    QTest::newRow("bmp 24") << "bmp" << "pil:BMP:RGB";
-    QTest::newRow("bmp rle8") << "bmp" << "gm:BMP3";
-    QTest::newRow("pcx 8") << "pcx" << "pil:PCX:P";
-    QTest::newRow("pcx 24") << "pcx" << "pil:PCX:RGB";
-    QTest::newRow("tga rle") << "tga" << "pil:TGA:RGB:tga_rle";
-    QTest::newRow("ico") << "ico" << "pil:ICO:RGBA";
-    QTest::newRow("ppm") << "ppm" << "pil:PPM:RGB";
-    QTest::newRow("pgm") << "pgm" << "pil:PPM:L";
-    QTest::newRow("wbmp") << "wbmp" << "gm:WBMP";
-    QTest::newRow("jp2") << "jp2" << "pil:JPEG2000:RGB";
-    QTest::newRow("j2k") << "j2k" << "pil:JPEG2000:RGB";
+    QTest::newRow("jpeg") << "jpg"
+                          << "pil:JPEG:RGB";
+    QTest::newRow("jpeg progressive") << "jpg"
+                                      << "pil:JPEG:RGB:progressive";
+    QTest::newRow("png rgba") << "png"
+                              << "pil:PNG:RGBA";
+    QTest::newRow("png palette") << "png"
+                                 << "pil:PNG:P";
+    QTest::newRow("tiff lzw") << "tif"
+                              << "pil:TIFF:RGB:tiff_lzw";
+    QTest::newRow("tiff g4") << "tif"
+                             << "pil:TIFF:1:group4";
+    QTest::newRow("gif") << "gif"
+                         << "pil:GIF:P";
+    QTest::newRow("bmp 24") << "bmp"
+                            << "pil:BMP:RGB";
+    QTest::newRow("bmp rle8") << "bmp"
+                              << "gm:BMP3";
+    QTest::newRow("pcx 8") << "pcx"
+                           << "pil:PCX:P";
+    QTest::newRow("pcx 24") << "pcx"
+                            << "pil:PCX:RGB";
+    QTest::newRow("tga rle") << "tga"
+                             << "pil:TGA:RGB:tga_rle";
+    QTest::newRow("ico") << "ico"
+                         << "pil:ICO:RGBA";
+    QTest::newRow("ppm") << "ppm"
+                         << "pil:PPM:RGB";
+    QTest::newRow("pgm") << "pgm"
+                         << "pil:PPM:L";
+    QTest::newRow("wbmp") << "wbmp"
+                          << "gm:WBMP";
+    QTest::newRow("jp2") << "jp2"
+                         << "pil:JPEG2000:RGB";
+    QTest::newRow("j2k") << "j2k"
+                         << "pil:JPEG2000:RGB";
   }
 
   void damagedCopies() {
@@ -78,25 +96,32 @@ class TestHostileFiles : public QObject {
     // A small valid file made by an independent program.
     const QString source = Dir.filePath(QStringLiteral("src.png"));
     QVERIFY(MakeTestPicture(37, 23).save(source));
-    const QString path = Dir.filePath(QStringLiteral("valid_%1.%2").arg(QString(QTest::currentDataTag()).replace(' ', '_'), ext));
+    const QString path = Dir.filePath(
+        QStringLiteral("valid_%1.%2").arg(QString(QTest::currentDataTag()).replace(' ', '_'), ext));
     const QStringList parts = maker.split(QLatin1Char(':'));
     ProcessResult made;
     if (parts[0] == QLatin1String("pil")) {
       const QString mode = parts.value(2, QStringLiteral("RGB"));
       const QString option = parts.value(3);
       QString save = QStringLiteral("im.save(dst, '%1')").arg(parts[1]);
-      if (option == QLatin1String("progressive")) save = QStringLiteral("im.save(dst, 'JPEG', progressive=True)");
-      else if (option == QLatin1String("tga_rle")) save = QStringLiteral("im.save(dst, 'TGA', compression='tga_rle')");
-      else if (parts[1] == QLatin1String("ICO")) save = QStringLiteral("im.save(dst, 'ICO', sizes=[im.size])");
-      else if (!option.isEmpty()) save = QStringLiteral("im.save(dst, 'TIFF', compression='%1')").arg(option);
-      made = RunPython(QStringLiteral("import sys\nfrom PIL import Image\nsrc, dst = sys.argv[1:3]\n"
-                                      "im = Image.open(src).convert('%1')\n%2\n").arg(mode, save),
-                       {source, path});
+      if (option == QLatin1String("progressive"))
+        save = QStringLiteral("im.save(dst, 'JPEG', progressive=True)");
+      else if (option == QLatin1String("tga_rle"))
+        save = QStringLiteral("im.save(dst, 'TGA', compression='tga_rle')");
+      else if (parts[1] == QLatin1String("ICO"))
+        save = QStringLiteral("im.save(dst, 'ICO', sizes=[im.size])");
+      else if (!option.isEmpty())
+        save = QStringLiteral("im.save(dst, 'TIFF', compression='%1')").arg(option);
+      made =
+          RunPython(QStringLiteral("import sys\nfrom PIL import Image\nsrc, dst = sys.argv[1:3]\n"
+                                   "im = Image.open(src).convert('%1')\n%2\n")
+                        .arg(mode, save),
+                    {source, path});
     } else {
-      made = RunProgram(QStringLiteral("gm"), {QStringLiteral("convert"), source,
-                                               QStringLiteral("-colors"), QStringLiteral("200"),
-                                               QStringLiteral("-compress"), QStringLiteral("RLE"),
-                                               parts[1] + QLatin1Char(':') + path});
+      made = RunProgram(
+          QStringLiteral("gm"),
+          {QStringLiteral("convert"), source, QStringLiteral("-colors"), QStringLiteral("200"),
+           QStringLiteral("-compress"), QStringLiteral("RLE"), parts[1] + QLatin1Char(':') + path});
     }
     QVERIFY2(made.ExitCode == 0, made.Err.constData());
     QFile file(path);
@@ -129,7 +154,8 @@ class TestHostileFiles : public QObject {
         damaged[at] = kind == 0 ? char(0xFF) : kind == 1 ? char(0) : char(random());
       }
       const QString problem = ReadDamaged(damaged, ext);
-      QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("round %1: %2").arg(round).arg(problem)));
+      QVERIFY2(problem.isEmpty(),
+               qPrintable(QStringLiteral("round %1: %2").arg(round).arg(problem)));
     }
   }
 

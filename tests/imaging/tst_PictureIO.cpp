@@ -71,7 +71,8 @@ class TestPictureIO : public QObject {
     WriteBytes(dir.filePath(QStringLiteral("empty.png")), {});
     QCOMPARE(ReadHeaderFacts(dir.filePath(QStringLiteral("empty.png"))).FileType, 0);
     QCOMPARE(ReadHeaderFacts(dir.path()).FileType, 0);
-    QVERIFY_THROWS_EXCEPTION(PictureError, ReadPicture(dir.filePath(QStringLiteral("missing.jpg"))));
+    QVERIFY_THROWS_EXCEPTION(PictureError,
+                             ReadPicture(dir.filePath(QStringLiteral("missing.jpg"))));
   }
 
   // A write that fails leaves the existing file as it was and no temporary file behind; a
@@ -82,7 +83,8 @@ class TestPictureIO : public QObject {
     WriteBytes(target, "precious");
     QVERIFY_THROWS_EXCEPTION(PictureError, WritePicture(Picture(), target));
     QCOMPARE(ReadAll(target), QByteArray("precious"));
-    QVERIFY_THROWS_EXCEPTION(PictureError, WritePicture(TestPicture(), dir.filePath(QStringLiteral("out.wmf"))));
+    QVERIFY_THROWS_EXCEPTION(PictureError,
+                             WritePicture(TestPicture(), dir.filePath(QStringLiteral("out.wmf"))));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("out.png")});
 
     WritePicture(TestPicture(), target);
@@ -92,8 +94,8 @@ class TestPictureIO : public QObject {
 
   void writeIntoMissingFolderFails() {
     QTemporaryDir dir;
-    QVERIFY_THROWS_EXCEPTION(PictureError,
-                             WritePicture(TestPicture(), dir.filePath(QStringLiteral("no/such/a.png"))));
+    QVERIFY_THROWS_EXCEPTION(
+        PictureError, WritePicture(TestPicture(), dir.filePath(QStringLiteral("no/such/a.png"))));
   }
 };
 

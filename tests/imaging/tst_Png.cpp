@@ -510,8 +510,7 @@ class TestPng : public QObject {
     Picture more = picture;
     more.Params.Comments = {QStringLiteral("Grüße"), QStringLiteral("日本語")};
     more.Params.Xmp = QByteArray("<x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
-    const Picture moreAgain =
-        PngCodec().Read(View(EncodePicture(more, QStringLiteral("png"))), {});
+    const Picture moreAgain = PngCodec().Read(View(EncodePicture(more, QStringLiteral("png"))), {});
     QCOMPARE(moreAgain.Params.Comments, more.Params.Comments);
     QCOMPARE(moreAgain.Params.Xmp, more.Params.Xmp);
 

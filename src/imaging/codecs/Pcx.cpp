@@ -11,11 +11,10 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/ColorReduce.h"
 #include "imaging/PictureError.h"
 #include "imaging/PictureLimits.h"
 #include "imaging/codecs/Codecs.h"
-
-#include "imaging/ColorReduce.h"
 
 namespace {
 

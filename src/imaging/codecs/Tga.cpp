@@ -11,11 +11,10 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/ColorReduce.h"
 #include "imaging/PictureError.h"
 #include "imaging/PictureLimits.h"
 #include "imaging/codecs/Codecs.h"
-
-#include "imaging/ColorReduce.h"
 
 namespace {
 
@@ -317,7 +316,7 @@ class TgaCodec : public Codec {
   QString Description() const override { return kDescription; }
   QStringList Extensions() const override {
     return {QStringLiteral("tga"), QStringLiteral("targa"), QStringLiteral("vda"),
-            QStringLiteral("icb"), QStringLiteral("vst"), QStringLiteral("pix")};
+            QStringLiteral("icb"), QStringLiteral("vst"),   QStringLiteral("pix")};
   }
   bool MatchesSignature(ByteView) const override { return false; }
 
