@@ -1,11 +1,15 @@
 #include "common/TestSupport.h"
 
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 QString SourceDir() { return QStringLiteral(QUILLOMAR_SOURCE_DIR); }
 
@@ -28,6 +32,31 @@ QByteArray ReadAll(const QString& path) {
 bool WriteFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray StderrOf(const std::function<void()>& f) {
+  std::fflush(stderr);
+  std::FILE* sink = std::tmpfile();
+  if (!sink) return QByteArrayLiteral("(no temporary file)");
+  const int saved = dup(2);
+  dup2(fileno(sink), 2);
+  std::exception_ptr failure;
+  try {
+    f();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::rewind(sink);
+  QByteArray text;
+  char buffer[512];
+  while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, sink))
+    text.append(buffer, qsizetype(n));
+  std::fclose(sink);
+  if (failure) std::rethrow_exception(failure);
+  return text;
 }
 
 QString SystemPython() { return QStringLiteral("/usr/bin/python3"); }

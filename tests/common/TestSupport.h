@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "imaging/Codec.h"
 
@@ -21,6 +22,10 @@ QByteArray ReadAll(const QString& path);
 
 // Writes bytes as the whole file; false when that fails.
 bool WriteFile(const QString& path, const QByteArray& bytes);
+
+// What the process writes to its standard error while f runs. An exception from f is passed
+// on after standard error is restored. Readers must print nothing.
+QByteArray StderrOf(const std::function<void()>& f);
 
 // The system's Python, which has Pillow (python3-pil); the user's own python3 may not.
 QString SystemPython();

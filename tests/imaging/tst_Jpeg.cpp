@@ -135,25 +135,6 @@ QJsonObject Inspect(const QString& path) {
   return QJsonDocument::fromJson(r.Out).object();
 }
 
-// Everything the process writes to its standard error while f runs.
-QByteArray CaptureStderr(const std::function<void()>& f) {
-  std::fflush(stderr);
-  FILE* sink = std::tmpfile();
-  const int saved = dup(2);
-  dup2(fileno(sink), 2);
-  f();
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  std::rewind(sink);
-  QByteArray text;
-  char buffer[512];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, sink)) > 0) text.append(buffer, qsizetype(n));
-  std::fclose(sink);
-  return text;
-}
-
 }  // namespace
 
 class TestJpeg : public QObject {
@@ -491,7 +472,7 @@ Image.merge('RGB', bands).save(sys.argv[1], quality=90)
     if (damage == QLatin1String("zero")) setSize(80, 0);
 
     bool threw = false;
-    const QByteArray printed = CaptureStderr([&] {
+    const QByteArray printed = StderrOf([&] {
       try {
         JpegCodec().Read(View(data), {});
       } catch (const PictureError&) {
@@ -532,7 +513,7 @@ Image.merge('RGB', bands).save(sys.argv[1], quality=90)
       for (int i = scan + 40; i < data.size() - 10; i += 37) data[i] = char(0xFF);
     }
     Picture picture;
-    const QByteArray printed = CaptureStderr([&] {
+    const QByteArray printed = StderrOf([&] {
       try {
         picture = JpegCodec().Read(View(data), {});
       } catch (const PictureError&) {
@@ -566,7 +547,7 @@ Image.merge('RGB', bands).save(sys.argv[1], quality=90)
     const QByteArray hostile =
         data.left(end) + data.mid(lastScan, end - lastScan).repeated(repeats) + data.mid(end);
     bool threw = false;
-    const QByteArray printed = CaptureStderr([&] {
+    const QByteArray printed = StderrOf([&] {
       try {
         JpegCodec().Read(View(hostile), {});
       } catch (const PictureError&) {

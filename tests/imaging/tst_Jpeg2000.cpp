@@ -92,29 +92,6 @@ int MaxPlaneDifference(const QImage& plane, const QByteArray& samples) {
   return worst;
 }
 
-// What a piece of code writes to the process's standard error.
-template <typename F>
-QByteArray StderrOf(F&& f) {
-  std::fflush(stderr);
-  std::FILE* sink = std::tmpfile();
-  if (!sink) return QByteArrayLiteral("(no temporary file)");
-  const int saved = dup(2);
-  dup2(fileno(sink), 2);
-  try {
-    f();
-  } catch (...) {
-  }
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  std::rewind(sink);
-  QByteArray text;
-  char buffer[512];
-  while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, sink)) text.append(buffer, n);
-  std::fclose(sink);
-  return text;
-}
-
 // A YCbCr picture whose chroma planes have half the resolution in both directions, placed at
 // (x0, y0) on the reference grid. Pillow cannot write one, so OpenJPEG's own encoder makes it
 // (lossless, no colour transform). Luma is a ramp; chroma is neutral (128) except for the

@@ -200,24 +200,6 @@ QByteArray BgraBytes(const Picture& picture) {
   return out;
 }
 
-QByteArray CaptureStderr(const std::function<void()>& f) {
-  std::fflush(stderr);
-  FILE* sink = std::tmpfile();
-  const int saved = dup(2);
-  dup2(fileno(sink), 2);
-  f();
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  std::rewind(sink);
-  QByteArray text;
-  char buffer[512];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, sink)) > 0) text.append(buffer, qsizetype(n));
-  std::fclose(sink);
-  return text;
-}
-
 // Rewrites the CRC of the chunk whose type starts at typePos.
 void FixCrc(QByteArray& png, int typePos) {
   const quint32 length = qFromBigEndian<quint32>(png.constData() + typePos - 4);
@@ -577,7 +559,7 @@ class TestPng : public QObject {
     if (damage == QLatin1String("crc")) data[ihdr + 5] = char(data[ihdr + 5] ^ 1);
 
     bool threw = false;
-    const QByteArray printed = CaptureStderr([&] {
+    const QByteArray printed = StderrOf([&] {
       try {
         PngCodec().Read(View(data), {});
       } catch (const PictureError&) {

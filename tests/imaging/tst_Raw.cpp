@@ -145,29 +145,6 @@ QString Describe(const std::array<double, 3>& c) {
   return QStringLiteral("(%1, %2, %3)").arg(c[0]).arg(c[1]).arg(c[2]);
 }
 
-// What a piece of code writes to the process's standard error.
-template <typename F>
-QByteArray StderrOf(F&& f) {
-  std::fflush(stderr);
-  std::FILE* sink = std::tmpfile();
-  if (!sink) return QByteArrayLiteral("(no temporary file)");
-  const int saved = dup(2);
-  dup2(fileno(sink), 2);
-  try {
-    f();
-  } catch (...) {
-  }
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  std::rewind(sink);
-  QByteArray text;
-  char buffer[512];
-  while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, sink)) text.append(buffer, n);
-  std::fclose(sink);
-  return text;
-}
-
 // The libexif view of our EXIF block, which carries no "Exif\0\0" header of its own.
 struct ParsedExif {
   explicit ParsedExif(const QByteArray& block) {
