@@ -1,11 +1,19 @@
 #include "common/TestSupport.h"
 
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#ifdef Q_OS_WIN
+#include <io.h>
+#define dup _dup
+#define dup2 _dup2
+#define close _close
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -142,5 +150,22 @@ QImage MakeTestPicture(int width, int height) {
       p[3 * x + 2] = uchar(std::clamp(r, 0, 255));
     }
   }
+  return image;
+}
+
+QImage MakeIndexed(int width, int height, int colours) {
+  QImage image(width, height, QImage::Format_Indexed8);
+  QList<QRgb> table;
+  for (int i = 0; i < colours; ++i) table.append(qRgb(255 - i, (i * 37) % 256, (i * 101) % 256));
+  image.setColorTable(table);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) image.scanLine(y)[x] = uchar((x / 3 + y * 7 + 190) % colours);
+  return image;
+}
+
+QImage MakeFewColours(int width, int height, const QList<QRgb>& colours) {
+  QImage image(width, height, QImage::Format_BGR888);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) image.setPixel(x, y, colours[(x / 4 + y) % colours.size()]);
   return image;
 }

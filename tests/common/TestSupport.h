@@ -53,3 +53,10 @@ int MaxChannelDifference(const QImage& a, const QImage& b);
 // A deterministic photo-like test picture (smooth gradients with fine detail) in
 // Format_BGR888.
 QImage MakeTestPicture(int width, int height);
+
+// A Format_Indexed8 picture of colours palette entries, every entry in use when the picture is
+// large enough.
+QImage MakeIndexed(int width, int height, int colours);
+
+// A Format_BGR888 picture made of the given colours only, in a diagonal pattern.
+QImage MakeFewColours(int width, int height, const QList<QRgb>& colours);

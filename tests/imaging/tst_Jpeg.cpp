@@ -1,7 +1,6 @@
 // The JPEG codec, cross-checked against Pillow (its own libjpeg build) on files Pillow writes and
 // on files we write.
 
-#include <unistd.h>
 
 #include <QBuffer>
 #include <QCryptographicHash>

@@ -89,23 +89,6 @@ QByteArray Header(int bits, int planes, int width, int height, int bytesPerLine,
   return h;
 }
 
-QImage MakeIndexed(int width, int height, int colours) {
-  QImage image(width, height, QImage::Format_Indexed8);
-  QList<QRgb> table;
-  for (int i = 0; i < colours; ++i) table.append(qRgb(255 - i, (i * 37) % 256, (i * 101) % 256));
-  image.setColorTable(table);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) image.scanLine(y)[x] = uchar((x / 3 + y * 7 + 190) % colours);
-  return image;
-}
-
-QImage MakeFewColours(int width, int height, const QList<QRgb>& colours) {
-  QImage image(width, height, QImage::Format_BGR888);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) image.setPixel(x, y, colours[(x / 4 + y) % colours.size()]);
-  return image;
-}
-
 QImage MakeMono(int width, int height, QRgb zero, QRgb one) {
   QImage image(width, height, QImage::Format_Mono);
   image.setColorTable({zero, one});

@@ -2,7 +2,6 @@
 // Python (zlib and struct only), which also gives the exact 8-bit pixels expected; Pillow
 // cross-checks the 8-bit files and everything we write.
 
-#include <unistd.h>
 #include <zlib.h>
 
 #include <QBuffer>

@@ -14,16 +14,6 @@
 #include <cstdio>
 #include <vector>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#define dup _dup
-#define dup2 _dup2
-#define close _close
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
 #include "common/TestSupport.h"
 #include "imaging/CodecRegistry.h"
 #include "imaging/PictureError.h"

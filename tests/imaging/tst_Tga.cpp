@@ -117,23 +117,6 @@ QByteArray Header(int type, int depth, int width, int height, int mapType = 0, i
   return h;
 }
 
-QImage MakeIndexed(int width, int height, int colours) {
-  QImage image(width, height, QImage::Format_Indexed8);
-  QList<QRgb> table;
-  for (int i = 0; i < colours; ++i) table.append(qRgb(255 - i, (i * 37) % 256, (i * 101) % 256));
-  image.setColorTable(table);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) image.scanLine(y)[x] = uchar((x / 3 + y * 7 + 190) % colours);
-  return image;
-}
-
-QImage MakeFewColours(int width, int height, const QList<QRgb>& colours) {
-  QImage image(width, height, QImage::Format_BGR888);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) image.setPixel(x, y, colours[(x / 4 + y) % colours.size()]);
-  return image;
-}
-
 QImage MakeAlpha(int width, int height) {
   QImage alpha(width, height, QImage::Format_Grayscale8);
   for (int y = 0; y < height; ++y)
