@@ -22,6 +22,7 @@ constexpr int32_t kOne = int32_t(1) << kPrecisionBits;
 constexpr int32_t kHalf = int32_t(1) << (kPrecisionBits - 1);
 
 std::atomic<int> gThreadCount{0};
+thread_local int tThreadCount = 0;
 
 inline uint8_t ClipToByte(int32_t accumulator) {
   const int32_t v = accumulator >> kPrecisionBits;
@@ -106,7 +107,7 @@ AxisPlan PlanAxis(int inSize, int outSize, const ResampleKernel& kernel) {
 // (work counts multiply-adds) stay on the calling thread.
 template <class Body>
 void ParallelRanges(int count, double work, const Body& body) {
-  int threads = gThreadCount.load();
+  int threads = tThreadCount > 0 ? tThreadCount : gThreadCount.load();
   if (threads <= 0) threads = int(std::max(1u, std::thread::hardware_concurrency()));
   constexpr double kWorkPerThread = 200000;
   threads = std::min({threads, count, std::max(1, int(work / kWorkPerThread))});
@@ -359,3 +360,5 @@ void ResamplePicture(Picture& picture, int width, int height, int filter) {
 }
 
 void SetResampleThreads(int count) { gThreadCount.store(std::max(0, count)); }
+
+void SetResampleThreadsForThisThread(int count) { tThreadCount = std::max(0, count); }

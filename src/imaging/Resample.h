@@ -29,3 +29,7 @@ void ResamplePicture(Picture& picture, int width, int height, int filter);
 // The number of threads the resampler uses: 0 (the default) for one per core, otherwise that
 // many. For benchmarks and tests.
 void SetResampleThreads(int count);
+
+// The same for the calling thread only, overriding the process-wide count while it is above 0:
+// a worker that already runs beside others (one picture per core) resamples on its own thread.
+void SetResampleThreadsForThisThread(int count);
