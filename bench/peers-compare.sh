@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# peers-compare.sh [RESULTS]   quillomar-batch against the peer tools, side by side in one run.
+#
+# Installs the peers and what the build needs, builds quillomar-batch in Release, prepares the
+# 40-photo corpus, runs the benchmark kit's peers.sh with our rows added (peers-extra.sh), then
+# prints our ratio to every peer row and the speed and memory targets (also RESULTS/compare.md).
+#
+#   RESULTS          results folder (default /tmp/qbench/results/<date-time>); wiped first
+#   QB_KIT           the benchmark kit (default <repo>/../shared/bench)
+#   QUILLOMAR_BATCH  a quillomar-batch binary to time instead of building build-release
+#   QB_CORPUS        a ready corpus folder of *.jpg (skips make-corpus.sh; for trial runs)
+#   QB_PHOTOS        the photo pool make-corpus.sh draws from (default /tmp/qbench/photos)
+#   QB_SKIP_INSTALL  1 = do not run the package installers
+#   ONLY             "W1 W2 L MEM W3 DBL" (default all; DBL = the doubled-corpus run)
+#   RUNS, RUNS_W3, W3_THREADS, QB_WORK   passed to peers.sh; QB_W3_THREADS: our W3 rows
+set -euo pipefail
+REPO=$(cd "$(dirname "$0")/.." && pwd)
+KIT=$(realpath -m "${QB_KIT:-$REPO/../shared/bench}")
+RES=$(realpath -m "${1:-/tmp/qbench/results/$(date +%Y%m%d-%H%M)}")
+PY=/usr/bin/python3
+
+for f in peers.sh make-corpus.sh install-peers.sh pil_batch.py; do
+  [ -f "$KIT/$f" ] || {
+    echo "peers-compare: the benchmark kit is missing: no $KIT/$f (set QB_KIT to its folder)" >&2
+    exit 2
+  }
+done
+
+if [ "${QB_SKIP_INSTALL:-0}" != 1 ]; then
+  QUILLOMAR_BENCH=1 bash "$REPO/scripts/install-deps.sh"
+  bash "$KIT/install-peers.sh"
+fi
+
+if [ -n "${QUILLOMAR_BATCH:-}" ]; then
+  QB=$(realpath "$QUILLOMAR_BATCH")
+else
+  echo ">> building quillomar-batch (Release, build-release)" >&2
+  cmake -S "$REPO" -B "$REPO/build-release" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
+  cmake --build "$REPO/build-release" --target quillomar-batch
+  QB=$(find "$REPO/build-release" -name quillomar-batch -type f -perm -u+x | head -n 1)
+fi
+[ -x "$QB" ] || { echo "peers-compare: no quillomar-batch binary ($QB)" >&2; exit 2; }
+"$QB" --version > /dev/null || { echo "peers-compare: $QB does not run" >&2; exit 2; }
+
+if [ -n "${QB_CORPUS:-}" ]; then
+  CORPUS=$(realpath "$QB_CORPUS")
+else
+  CORPUS=/tmp/qbench/corpus
+  bash "$KIT/make-corpus.sh" "${QB_PHOTOS:-/tmp/qbench/photos}" "$CORPUS"
+fi
+
+export QB EXTRA="$REPO/bench/peers-extra.sh" ONLY=${ONLY:-W1 W2 L MEM W3 DBL}
+bash "$KIT/peers.sh" "$CORPUS" "$RES"
+
+echo
+"$PY" "$REPO/bench/peers-table.py" "$RES" "${QB_WORK:-/tmp/qbench/out}" | tee "$RES/compare.md"
+{ echo; echo "quillomar-batch: $QB ($("$QB" --version 2>&1 | head -n 1))"
+  echo "commit: $(git -C "$REPO" describe --always --dirty 2> /dev/null || echo unknown)"
+} | tee -a "$RES/env.txt"
+echo "results in $RES"

@@ -1,0 +1,218 @@
+#!/usr/bin/python3
+"""peers-table.py RESULTS [WORK]   Our rows against the peers, from one peers.sh run (markdown).
+
+Reads RESULTS/results.tsv, peak-memory.tsv, doubling.tsv and env.txt as peers.sh and
+peers-extra.sh wrote them; WORK (default /tmp/qbench/out) holds the outputs of the last run of
+each row, used for the sanity checks (sizes, watermark present, PNG sizes).
+Our targets are judged on our "def" row (default jobs), the way a person runs the program.
+"""
+import csv
+import os
+import re
+import sys
+
+OURS = "quillomar"
+BOX = (640, 480)
+
+
+def read_tsv(path):
+    if not os.path.isfile(path):
+        return []
+    with open(path, newline="") as f:
+        return list(csv.DictReader(f, delimiter="\t"))
+
+
+def num(text):
+    try:
+        return float(text)
+    except (TypeError, ValueError):
+        return None
+
+
+def fmt(v, digits=3):
+    return "n/a" if v is None else f"{v:.{digits}g}"
+
+
+def ratio(a, b):
+    return a / b if a is not None and b else None
+
+
+def verdict(ok):
+    return "n/a" if ok is None else ("PASS" if ok else "FAIL")
+
+
+def main(res, work):
+    rows = read_tsv(os.path.join(res, "results.tsv"))
+    for r in rows:
+        r["ips"] = num(r["img_per_s"]) if r["median_s"] != "FAILED" else None
+    mem = {r["tool"]: num(r["max_rss_MB"]) for r in read_tsv(os.path.join(res, "peak-memory.tsv"))}
+    dbl = read_tsv(os.path.join(res, "doubling.tsv"))
+    env = open(os.path.join(res, "env.txt")).read() if os.path.isfile(os.path.join(res, "env.txt")) else ""
+    m = re.search(r"corpus: (\S+) \((\d+) JPEGs\)", env)
+    corpus, n = (m.group(1), int(m.group(2))) if m else (None, None)
+
+    def ours(w, th):
+        return next((r for r in rows if r["workload"] == w and r["tool"] == OURS and r["threads"] == th), None)
+
+    def peers(w):
+        return [r for r in rows if r["workload"] == w and r["tool"] != OURS]
+
+    out = ["## Quillomar against the peers (same run)", ""]
+    out += ["Our rows (`quillomar-batch`, threads 1 = `--jobs 1`, def = default jobs):", "",
+            "| workload | threads | median s | img/s | CPU s | cores used | files | max WxH | peak MB (W1) |",
+            "|---|---|---|---|---|---|---|---|---|"]
+    for r in rows:
+        if r["tool"] != OURS:
+            continue
+        peak = ""
+        if r["workload"] == "W1" and r["threads"] == "def":
+            peak = fmt(mem.get(OURS)) + " (def), " + fmt(mem.get(OURS + "-jobs2")) + " (--jobs 2)"
+        out.append(f"| {r['workload']} | {r['threads']} | {r['median_s']} | {fmt(r['ips'])} | {r['cpu_s']} | "
+                   f"{r['cores_used']} | {r['files']} | {r['max_WxH']} | {peak} |")
+
+    out += ["", "Our images per second divided by each peer row's (above 1 = we are faster):", "",
+            "| workload | peer | threads | peer img/s | peer CPU s | ours 1 / peer | ours def / peer |",
+            "|---|---|---|---|---|---|---|"]
+    for w in ("W1", "W2", "W3"):
+        o1, od = ours(w, "1"), ours(w, "def")
+        if not o1 and not od:
+            continue
+        for p in peers(w):
+            r1 = ratio(o1 and o1["ips"], p["ips"])
+            rd = ratio(od and od["ips"], p["ips"])
+            out.append(f"| {w} | {p['tool']} | {p['threads']} | {fmt(p['ips'])} | {p['cpu_s'] or 'FAILED'} | "
+                       f"{fmt(r1)} | {fmt(rd)} |")
+    lim = next((r for r in rows if r["workload"] == "L" and r["tool"] == "djpeg-scale+cjpeg"), None)
+    od1 = ours("W1", "def")
+    # The limit row is one process on one core; scale it by the cores our def row kept busy
+    # (never below one: a run that waits part of the time still had a whole core).
+    cores = max(1.0, num(od1["cores_used"]) or 1.0) if od1 else None
+    if lim and od1:
+        out.append(f"| W1 | libjpeg-turbo limit × {fmt(cores)} cores | 1 | {fmt(lim['ips'] and lim['ips'] * cores)} | "
+                   f"{lim['cpu_s']} | {fmt(ratio(ours('W1', '1') and ours('W1', '1')['ips'], lim['ips']))} (1 core) | "
+                   f"{fmt(ratio(od1['ips'], lim['ips'] and lim['ips'] * cores))} |")
+
+    # The targets, each judged on our def row.
+    targets = []
+
+    def target(name, ours_value, ref_name, ref_value, factor, unit="img/s", at_most=False):
+        if ours_value is None or ref_value is None:
+            targets.append((name, "n/a", f"{ref_name}: n/a", "n/a"))
+            return
+        r = ours_value / ref_value
+        ok = r <= factor if at_most else r >= factor
+        want = f"{'≤' if at_most else '≥'} {factor:g} ×"
+        targets.append((name, f"{fmt(ours_value)} {unit} = {r:.2f} × {ref_name} ({fmt(ref_value)})",
+                        want, verdict(ok)))
+
+    def fastest(w):
+        live = [p for p in peers(w) if p["ips"]]
+        return max(live, key=lambda p: p["ips"]) if live else None
+
+    for w, factor in (("W1", 1.5), ("W3", 1.0)):
+        f, o = fastest(w), ours(w, "def")
+        if o or f:
+            target(f"{w} vs fastest peer", o and o["ips"],
+                   f and f"{f['tool']} ({f['threads']})", f and f["ips"], factor)
+    if od1 or lim:
+        target("W1 vs libjpeg-turbo limit", od1 and od1["ips"],
+               f"djpeg-scale+cjpeg × {fmt(cores)} cores", lim and lim["ips"] and cores and lim["ips"] * cores, 0.75)
+    o2 = ours("W2", "def")
+    gm = max((p for p in peers("W2") if p["tool"] == "gm-mogrify" and p["ips"]),
+             key=lambda p: p["ips"], default=None)
+    pil = next((p for p in peers("W2") if p["tool"] == "pil"), None)
+    if o2 or gm or pil:
+        target("W2 vs gm-mogrify", o2 and o2["ips"], gm and f"gm-mogrify ({gm['threads']}, best)", gm and gm["ips"], 3)
+        target("W2 vs Pillow", o2 and o2["ips"], "pil", pil and pil["ips"], 1.5)
+    if mem:
+        j2 = mem.get(OURS + "-jobs2")
+        target("W1 peak memory, --jobs 2, vs vipsthumbnail", j2, "vipsthumbnail", mem.get("vipsthumbnail"),
+               1, "MB", at_most=True)
+        target("W1 peak memory, --jobs 2, vs pil-thumbnail", j2, "pil-thumbnail", mem.get("pil-thumbnail"),
+               1.5, "MB", at_most=True)
+        if mem.get("pil-full"):
+            targets.append(("(for reference) vs pil-full", f"{fmt(j2)} MB = {fmt(ratio(j2, mem['pil-full']))} × "
+                            f"pil-full ({fmt(mem['pil-full'])} MB)", "-", "-"))
+    if len(dbl) == 2:
+        t1, t2 = num(dbl[0]["median_s"]), num(dbl[1]["median_s"])
+        m1, m2 = num(dbl[0]["max_rss_MB"]), num(dbl[1]["max_rss_MB"])
+        tr, mr = ratio(t2, t1), ratio(m2, m1)
+        targets.append(("Doubled corpus: time", f"{fmt(t2)} s / {fmt(t1)} s = {fmt(tr)}", "2 ± 10 %",
+                        verdict(tr and 1.8 <= tr <= 2.2)))
+        targets.append(("Doubled corpus: peak memory", f"{fmt(m2)} MB / {fmt(m1)} MB = {fmt(mr)}", "1 ± 10 %",
+                        verdict(mr and 0.9 <= mr <= 1.1)))
+    if targets:
+        out += ["", "Targets (ours = default jobs):", "", "| target | measured | want | result |", "|---|---|---|---|"]
+        out += [f"| {a} | {b} | {c} | {d} |" for a, b, c, d in targets]
+
+    out += ["", "Checks of our outputs (last run of each row):", ""]
+    out += [f"- {line}" for line in checks(rows, work, corpus, n)]
+    print("\n".join(out))
+
+
+def fitted(w0, h0, box=BOX):
+    """Our Fill size for "Use width and height(keep aspect)": the box first takes the picture's
+    orientation, then the tighter side sets the scale and the other side is truncated."""
+    bw, bh = box
+    if (h0 > w0 and bw > bh) or (h0 < w0 and bw < bh):
+        bw, bh = bh, bw
+    if h0 / bh >= w0 / bw:
+        return max(1, int(w0 / (h0 / bh))), bh
+    return bw, max(1, int(h0 / (w0 / bw)))
+
+
+def checks(rows, work, corpus, n):
+    """Untimed sanity checks: every picture written, W1/W2 at exactly our geometry's size (a
+    portrait photo fits 480x640: the box takes the picture's orientation), W2 carries the mark,
+    W3 keeps the size."""
+    from PIL import Image, ImageChops
+    lines = []
+    for r in rows:
+        if r["tool"] != OURS:
+            continue
+        name = f"{r['workload']} {r['threads']}"
+        if r["median_s"] == "FAILED":
+            lines.append(f"{name}: FAILED (see hyperfine.log)")
+            continue
+        ok = n is None or int(r["files"]) == n
+        line = f"{name}: {r['files']} files" + ("" if ok else f" (want {n}) WRONG")
+        d = os.path.join(work, f"{r['workload']}-{OURS}-{r['threads']}")
+        if corpus and os.path.isdir(d):
+            good, bad, portrait = 0, [], 0
+            for f in sorted(os.listdir(d)):
+                src = os.path.join(corpus, os.path.splitext(f)[0] + ".jpg")
+                if not os.path.isfile(src):
+                    bad.append(f"{f} (no source)")
+                    continue
+                with Image.open(src) as s, Image.open(os.path.join(d, f)) as o:
+                    want = fitted(*s.size) if r["workload"] in ("W1", "W2") else s.size
+                    fmt_ok = o.format == ("PNG" if r["workload"] == "W3" else "JPEG")
+                    portrait += s.size[1] > s.size[0]
+                    if o.size == want and fmt_ok:
+                        good += 1
+                    else:
+                        bad.append(f"{f} {o.format} {o.size[0]}x{o.size[1]}, want {want[0]}x{want[1]}")
+            what = "our fitted size" if r["workload"] in ("W1", "W2") else "the source's size"
+            line += f"; {good} {'JPEG' if r['workload'] != 'W3' else 'PNG'} at {what}"
+            if r["workload"] in ("W1", "W2") and portrait:
+                line += f" ({portrait} portrait: inside 480x640)"
+            if bad:
+                line += "; WRONG: " + ", ".join(bad[:5]) + (" ..." if len(bad) > 5 else "")
+        lines.append(line)
+    d1, d2 = os.path.join(work, f"W1-{OURS}-def"), os.path.join(work, f"W2-{OURS}-def")
+    if os.path.isdir(d1) and os.path.isdir(d2):
+        names = sorted(set(os.listdir(d1)) & set(os.listdir(d2)))
+        marked = 0
+        for f in names:
+            a, b = Image.open(os.path.join(d1, f)).convert("L"), Image.open(os.path.join(d2, f)).convert("L")
+            box = ImageChops.difference(a, b).point(lambda v: 255 if v > 48 else 0).getbbox()
+            # The mark: a clear change in the lower half, reaching near the right and bottom edges.
+            if box and box[1] >= a.height // 2 and box[2] >= a.width - 40 and box[3] >= a.height - 40:
+                marked += 1
+        lines.append(f"W2 def against W1 def: a change confined to the lower half and reaching the "
+                     f"bottom-right corner (the mark) in {marked} of {len(names)}")
+    return lines
+
+
+if __name__ == "__main__":
+    main(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else "/tmp/qbench/out")
