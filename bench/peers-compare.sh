@@ -37,7 +37,7 @@ else
   echo ">> building quillomar-batch (Release, build-release)" >&2
   cmake -S "$REPO" -B "$REPO/build-release" -G Ninja -DCMAKE_BUILD_TYPE=Release > /dev/null
   cmake --build "$REPO/build-release" --target quillomar-batch
-  QB=$(find "$REPO/build-release" -name quillomar-batch -type f -perm -u+x | head -n 1)
+  QB="$REPO/build-release/src/app/quillomar-batch"
 fi
 [ -x "$QB" ] || { echo "peers-compare: no quillomar-batch binary ($QB)" >&2; exit 2; }
 "$QB" --version > /dev/null || { echo "peers-compare: $QB does not run" >&2; exit 2; }

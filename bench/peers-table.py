@@ -10,6 +10,7 @@ import csv
 import os
 import re
 import sys
+from fractions import Fraction
 
 OURS = "quillomar"
 BOX = (640, 480)
@@ -150,15 +151,28 @@ def main(res, work):
     print("\n".join(out))
 
 
+def ext(q):
+    """A quotient (Fraction) rounded to a 64-bit significand, ties to even: the x87 extended
+    precision our size arithmetic uses (a double would give other sizes: 5312 x 2988 fitted to
+    width 640 is 360 rows, not 359)."""
+    if q == 0:
+        return q
+    e = q.numerator.bit_length() - q.denominator.bit_length()
+    if Fraction(2) ** e > q:
+        e -= 1
+    m = q * Fraction(2) ** (63 - e)
+    return Fraction(round(m)) * Fraction(2) ** (e - 63)
+
+
 def fitted(w0, h0, box=BOX):
     """Our Fill size for "Use width and height(keep aspect)": the box first takes the picture's
     orientation, then the tighter side sets the scale and the other side is truncated."""
     bw, bh = box
     if (h0 > w0 and bw > bh) or (h0 < w0 and bw < bh):
         bw, bh = bh, bw
-    if h0 / bh >= w0 / bw:
-        return max(1, int(w0 / (h0 / bh))), bh
-    return bw, max(1, int(h0 / (w0 / bw)))
+    if ext(Fraction(h0, bh)) >= ext(Fraction(w0, bw)):
+        return max(1, int(ext(w0 / ext(Fraction(h0, bh))))), bh
+    return bw, max(1, int(ext(h0 / ext(Fraction(w0, bw)))))
 
 
 def checks(rows, work, corpus, n):
