@@ -1,7 +1,10 @@
+#include <QThreadPool>
 #include <QtTest>
+#include <atomic>
 
 #include "common/TestSupport.h"
 #include "imaging/PictureIO.h"
+#include "imaging/Resample.h"
 #include "texteffects/uFont.h"
 #include "watermark/ExifValues.h"
 #include "watermark/TextWatermark.h"
@@ -65,6 +68,7 @@ class TestTextWatermark : public QObject {
   void DrawsNothingForEmptyTextOrNoOpacity();
   void ShadowIsBlackAtHalfTheOpacity();
   void StampsARealPhoto();
+  void SamePicturesFromSeveralThreadsAtOnce();
 
  private:
   QTemporaryDir Dir;
@@ -399,6 +403,68 @@ void TestTextWatermark::StampsARealPhoto() {
   DrawTextWatermark(turnedReference, QStringLiteral("/photos/ladybird.jpg"), 80, 30, 5,
                     WatermarkFont());
   QCOMPARE(turned.Image, turnedReference.Image);
+}
+
+void TestTextWatermark::SamePicturesFromSeveralThreadsAtOnce() {
+  // A batch run works on several pictures at once, one per worker thread: decoding with DCT
+  // scaling, resampling on the worker's own thread, the text watermark (fonts, the mask and
+  // blend, the EXIF macros) and encoding. Every worker must produce exactly the bytes that the
+  // same work gives on its own.
+  struct Job {
+    QString Path;
+    QString Text;
+    int Angle;
+    int Position;
+    QSize Size;
+  };
+  const QString examples = SourceDir() + QStringLiteral("/examples/");
+  const QList<Job> jobs = {
+      {ExifPhoto, QStringLiteral("Your Watermarking f{$EX} {$ES}"), 0, 9, QSize(320, 240)},
+      {examples + QStringLiteral("LadyBird.jpg"), QStringLiteral("{$FU}"), 30, 5, QSize(300, 260)},
+      {examples + QStringLiteral("Storm.jpg"), QStringLiteral("Your Watermarking"), -45, 1,
+       QSize(400, 300)},
+      {examples + QStringLiteral("YellowFlower.jpg"), QStringLiteral("{$EC}Quillomar"), 0, 7,
+       QSize(250, 250)},
+  };
+  const auto work = [](const Job& job) {
+    const QByteArray file = ReadAll(job.Path);
+    ReadOptions options;
+    options.ScaleDenominator = 2;
+    const ByteView data(reinterpret_cast<const std::uint8_t*>(file.constData()),
+                        std::size_t(file.size()));
+    Picture picture = ReadPictureFromMemory(data, QStringLiteral("jpg"), options);
+    SetResampleThreadsForThisThread(1);
+    ResamplePicture(picture, job.Size.width(), job.Size.height(), ResampleFilter::Lanczos3);
+    AddTextWatermark(picture, job.Text, 60, job.Angle, job.Position, WatermarkFont(), job.Path);
+    picture.Params.JpegQuality = 80;
+    return EncodePicture(picture, QStringLiteral(".jpg"));
+  };
+
+  QList<QByteArray> expected;
+  for (const Job& job : jobs) expected << work(job);
+
+  QThreadPool pool;
+  pool.setMaxThreadCount(int(jobs.size()));
+  constexpr int kRounds = 3;
+  QList<QByteArray> results(jobs.size() * kRounds);
+  std::atomic<int> failures{0};
+  for (int round = 0; round < kRounds; ++round) {
+    for (qsizetype i = 0; i < jobs.size(); ++i) {
+      pool.start([&, round, i] {
+        try {
+          results[round * jobs.size() + i] = work(jobs[i]);
+        } catch (...) {
+          ++failures;
+        }
+      });
+    }
+  }
+  pool.waitForDone();
+  QCOMPARE(failures.load(), 0);
+  for (qsizetype i = 0; i < results.size(); ++i) {
+    QVERIFY2(!expected[i % jobs.size()].isEmpty(), qPrintable(jobs[i % jobs.size()].Path));
+    QVERIFY2(results[i] == expected[i % jobs.size()], qPrintable(jobs[i % jobs.size()].Path));
+  }
 }
 
 QTEST_MAIN(TestTextWatermark)
