@@ -154,12 +154,12 @@ int main(int argc, char* argv[]) {
       return UsageError(err, QStringLiteral("Unknown --replace mode: %1 (ask, all, skip or cancel)")
                                  .arg(parser.value(replaceOption)));
   }
+  int jobs = 0;  // one per core
   if (parser.isSet(jobsOption)) {
     bool ok = false;
-    const int jobs = parser.value(jobsOption).toInt(&ok);
+    jobs = parser.value(jobsOption).toInt(&ok);
     if (!ok || jobs < 1)
       return UsageError(err, QStringLiteral("--jobs needs a whole number of at least 1."));
-    // The run processes one picture at a time for now; the number is accepted for scripts.
   }
 
   // The settings: a file by path, a named settings file, or the current one of Setup.ini.
@@ -219,6 +219,7 @@ int main(int argc, char* argv[]) {
     return kExitUsage;
   }
   job.Paths = list.Paths();
+  job.Jobs = jobs;
 
   ProcessLog log;
   log.SetFileName(appDir + QStringLiteral("Log.dat"));

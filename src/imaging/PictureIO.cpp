@@ -78,7 +78,8 @@ bool CanReadExtension(const QString& pathOrExtension) {
   return CodecRegistry::Instance().ForExtension(ext) != nullptr;
 }
 
-Picture ReadPictureFromMemory(ByteView data, const QString& extensionHint, const ReadOptions& options) {
+Picture ReadPictureFromMemory(ByteView data, const QString& extensionHint,
+                              const ReadOptions& options) {
   if (data.empty()) throw PictureError(QStringLiteral("The file is empty."));
   const Codec* codec = ReaderFor(data, extensionHint);
   if (!codec) throw PictureError(QStringLiteral("Unknown picture format."));
@@ -99,6 +100,14 @@ HeaderFacts ReadHeaderFactsFromMemory(ByteView data, const QString& extensionHin
 Picture ReadPicture(const QString& path, const ReadOptions& options) {
   const MappedFile file(path);
   return ReadPictureFromMemory(file.Bytes(), ExtensionOf(path), options);
+}
+
+Picture ReadPicture(const QString& path,
+                    const std::function<ReadOptions(const HeaderFacts&)>& chooseOptions) {
+  const MappedFile file(path);
+  const QString ext = ExtensionOf(path);
+  const ReadOptions options = chooseOptions(ReadHeaderFactsFromMemory(file.Bytes(), ext));
+  return ReadPictureFromMemory(file.Bytes(), ext, options);
 }
 
 HeaderFacts ReadHeaderFacts(const QString& path) {
@@ -126,7 +135,8 @@ void WritePicture(const Picture& picture, const QString& path) {
   const QString ext = ExtensionOf(path);
   const Codec* codec = CodecRegistry::Instance().ForExtension(ext);
   if (!codec || !codec->CanWrite())
-    throw PictureError(QStringLiteral("Cannot write %1: .%2 files cannot be written.").arg(path, ext));
+    throw PictureError(
+        QStringLiteral("Cannot write %1: .%2 files cannot be written.").arg(path, ext));
   if (picture.IsNull()) throw PictureError(QStringLiteral("There is no picture to write."));
 
   QSaveFile out(path);

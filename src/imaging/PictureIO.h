@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 #include "imaging/Codec.h"
 
@@ -17,6 +18,12 @@ HeaderFacts ReadHeaderFacts(const QString& path);
 // Reads a whole picture. The format is detected from the content; when no signature matches,
 // the codec of the extension is used. Throws PictureError with a user-readable text.
 Picture ReadPicture(const QString& path, const ReadOptions& options = {});
+
+// The same, with the read options chosen from the facts of the file's header (the file is
+// opened once): a caller that needs the picture only at a smaller size can ask for a reduced
+// decode. Throws PictureError.
+Picture ReadPicture(const QString& path,
+                    const std::function<ReadOptions(const HeaderFacts&)>& chooseOptions);
 
 // The same for a file already in memory; extensionHint (may be empty) stands in for the
 // extension. Throws PictureError.

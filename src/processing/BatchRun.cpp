@@ -2,14 +2,22 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QThread>
+#include <QThreadPool>
+#include <atomic>
 #include <exception>
+#include <future>
+#include <memory>
+#include <vector>
 
 #include "imaging/PictureError.h"
 #include "imaging/PictureIO.h"
+#include "imaging/Resample.h"
 #include "processing/BatchHost.h"
 #include "processing/FileOperations.h"
 #include "processing/OutputFormats.h"
 #include "processing/PictureSteps.h"
+#include "processing/PictureWork.h"
 #include "processing/ProcessLog.h"
 #include "transforms/RenameTemplate.h"
 #include "util/PathText.h"
@@ -26,26 +34,6 @@ const QString kDetailsSeparator = QString(49, QLatin1Char('-'));
 namespace {
 
 constexpr int kMaxDetailsLines = 200;
-
-QString FileNameOf(const QString& path) {
-  const qsizetype sep =
-      std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(PathSeparator()));
-  return path.mid(sep + 1);
-}
-
-// The folder part of a path, with its final separator.
-QString FolderOf(const QString& path) {
-  const qsizetype sep =
-      std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(PathSeparator()));
-  return path.left(sep + 1);
-}
-
-// The extension of a path with its dot, in its own letter case; empty when there is none.
-QString ExtensionOf(const QString& path) {
-  const QString name = FileNameOf(path);
-  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-  return dot < 0 ? QString() : name.mid(dot);
-}
 
 // The sub-folder of the picture below the source folder ("" or "x/y/"), so that outputs mirror
 // a scanned tree. A relative part that would climb out of the output folder ("." or ".."
@@ -98,11 +86,14 @@ int ProgressPercent(int index, int count) {
 namespace {
 
 // One run: the coordinating loop over the list, in list order. The picture work of each
-// picture (PictureSteps.h) is kept apart from the steps that commit (names, the counter,
-// questions, writing, logging), which must stay in list order.
+// picture (PictureWork.h) may be done ahead on worker threads; everything that commits (the
+// details lines, names, the counter, questions, writing, file times, progress and the log)
+// happens here, in list order, so that a run says and writes the same whatever the number of
+// pictures worked on at once.
 class BatchRunner {
  public:
   BatchRunner(BatchHost& host, const BatchJob& job) : Host(host), Job(job), Cleanup(host) {}
+  ~BatchRunner();
 
   BatchOutcome Run();
 
@@ -110,33 +101,60 @@ class BatchRunner {
   enum class Next { Continue, Stop };
   enum class Confirmed { Write, Skip, Cancel };
 
+  // The picture work of one list entry and the signal of its end.
+  struct Slot {
+    PictureWork Work;
+    std::promise<void> Finished;
+    std::future<void> Done;
+  };
+
   bool StartAllowed();
   Next ProcessPicture(int index);
   // Steps before the picture is read: the file time, the details box, the readable extension.
   bool Readable(const QString& path);
-  // Reads the picture and applies the metadata and resolution options; false when it cannot
-  // be read (reported in the details).
-  bool Load(const QString& path, Picture* picture);
+  // A work order for the entry, with the options as they are now.
+  std::unique_ptr<Slot> NewSlot(int index);
+  // Hands the entries from the next undispatched one up to index + the window to the workers.
+  void DispatchAhead(int index);
+  // The entry's work, waited for or done here; at least loaded unless the file is unreadable.
+  PictureWork& WorkFor(int index);
+  void ShowLines(const QList<DetailsLine>& lines);
+  // The output path that OutputPathFor proposes for an entry, as a worker may know it ahead:
+  // empty when renaming (the counter is known only at the commit).
+  std::function<QString(int)> ProposedPathFunction(const QString& path,
+                                                   const JobSettings& settings);
   // The sub-folder, the new name, the counter, the extension and its case.
   QString OutputPathFor(const QString& path, const QString& relative, int sourceType);
   // Asks about an existing output file; may change outputPath (Rename).
   Confirmed ConfirmReplace(const QString& path, const QString& relative, const Picture& picture,
                            QString* outputPath);
-  // Writes the picture; fileType 0: in the format of the path's extension, otherwise in that
-  // file type.
-  void Write(const Picture& picture, const QString& outputPath, int fileType);
+  // Writes the picture: the worker's bytes when the path is the one proposed, otherwise
+  // encoded here for the path.
+  void Write(const PictureWork& work, const QString& outputPath, const QString& proposedPath);
 
   BatchHost& Host;
   const BatchJob& Job;
   EndCleanup Cleanup;
   BatchOutcome Outcome;
-  DetailsSink Details;
   QString OutputFolder;
   QString OutputExtension0;
   int TargetType = 0;
-  bool ReplaceAllChosen = false;
+  std::atomic<bool> ReplaceAllChosen{false};
   QDateTime FileTime;
+
+  int Jobs = 1;
+  int Window = 0;  // entries worked on ahead of the one being committed, itself included
+  int NextToDispatch = 0;
+  std::atomic<bool> Cancelled{false};
+  std::vector<std::unique_ptr<Slot>> Slots;  // by list index; empty once committed
+  QThreadPool Pool;
 };
+
+BatchRunner::~BatchRunner() {
+  // The workers stop at their next step; their slots live until they have.
+  Cancelled = true;
+  Pool.waitForDone();
+}
 
 bool BatchRunner::StartAllowed() {
   OutputFolder = WithTrailingBackslash(Host.Settings().Text(JobField::OutputFolder));
@@ -166,10 +184,15 @@ BatchOutcome BatchRunner::Run() {
   const int formatIndex = Host.Settings().Int(JobField::OutputFormat);
   OutputExtension0 = OutputExtension(formatIndex);
   TargetType = OutputFileType(formatIndex);
-  Details = [this](const QString& line, bool repaint) {
-    Host.AddDetailsLine(line);
-    if (repaint) Host.RepaintDetails();
-  };
+
+  Jobs = Job.Jobs > 0 ? Job.Jobs : std::max(1, QThread::idealThreadCount());
+  Slots.resize(static_cast<std::size_t>(count));
+  if (Jobs > 1) {
+    // One more than the workers, so that a worker never waits for the commit of the picture
+    // before; the finished pictures waiting for their turn stay few.
+    Window = Jobs + 1;
+    Pool.setMaxThreadCount(Jobs);
+  }
 
   for (int i = 0; i < count; ++i) {
     if (Host.AbortRequested()) {
@@ -177,7 +200,9 @@ BatchOutcome BatchRunner::Run() {
       Outcome.How = BatchOutcome::End::Interrupted;
       return Outcome;
     }
-    if (ProcessPicture(i) == Next::Stop) {
+    const Next next = ProcessPicture(i);
+    Slots[static_cast<std::size_t>(i)].reset();
+    if (next == Next::Stop) {
       Outcome.How = BatchOutcome::End::Interrupted;
       return Outcome;
     }
@@ -191,18 +216,79 @@ BatchOutcome BatchRunner::Run() {
   return Outcome;
 }
 
+std::unique_ptr<BatchRunner::Slot> BatchRunner::NewSlot(int index) {
+  auto slot = std::make_unique<Slot>();
+  PictureWork& work = slot->Work;
+  work.Path = Job.Paths[index];
+  work.Settings = Host.Settings();
+  work.TargetType = TargetType;
+  work.OutputExtension = OutputExtension0;
+  work.ProposedPathFor = ProposedPathFunction(work.Path, work.Settings);
+  work.ReplaceAllChosen = &ReplaceAllChosen;
+  work.Cancelled = &Cancelled;
+  slot->Done = slot->Finished.get_future();
+  return slot;
+}
+
+void BatchRunner::DispatchAhead(int index) {
+  const int end = std::min(static_cast<int>(Job.Paths.size()), index + Window);
+  for (; NextToDispatch < end; ++NextToDispatch) {
+    const QString& path = Job.Paths[NextToDispatch];
+    // Entries that the commit turns away without reading need no work.
+    if (!QFileInfo(path).isFile() || !CanReadExtension(path)) continue;
+    std::unique_ptr<Slot>& slot = Slots[static_cast<std::size_t>(NextToDispatch)];
+    slot = NewSlot(NextToDispatch);
+    Slot* s = slot.get();
+    Pool.start([s] {
+      // Pictures are worked on side by side already: each resamples on its own thread.
+      SetResampleThreadsForThisThread(1);
+      DoPictureWork(s->Work);
+      s->Finished.set_value();
+    });
+  }
+}
+
+PictureWork& BatchRunner::WorkFor(int index) {
+  std::unique_ptr<Slot>& slot = Slots[static_cast<std::size_t>(index)];
+  if (slot) {
+    slot->Done.wait();
+  } else {
+    slot = NewSlot(index);
+    DoPictureWork(slot->Work);
+  }
+  PictureWork& work = slot->Work;
+  // Work dropped on the way (cancelled, or short of memory on the worker) is done again here.
+  if (work.Out.Reached == PictureWork::Stage::NotStarted) LoadPictureWork(work);
+  return work;
+}
+
+void BatchRunner::ShowLines(const QList<DetailsLine>& lines) {
+  for (const DetailsLine& line : lines) {
+    Host.AddDetailsLine(line.Text);
+    if (line.Repaint) Host.RepaintDetails();
+  }
+}
+
 BatchRunner::Next BatchRunner::ProcessPicture(int index) {
+  if (Jobs > 1) DispatchAhead(index);
   const QString& path = Job.Paths[index];
   if (!QFileInfo(path).isFile()) {
     ++Outcome.Failed;
     return Next::Continue;
   }
-  Picture picture;
-  if (!Readable(path) || !Load(path, &picture)) {
+  if (!Readable(path)) {
     ++Outcome.Failed;
     return Next::Continue;
   }
-  const int sourceType = picture.Params.FileType;
+  PictureWork& work = WorkFor(index);
+  ShowLines(work.Out.LoadLines);
+  if (work.Out.Reached == PictureWork::Stage::Unreadable) {
+    ++Outcome.Failed;
+    return Next::Continue;
+  }
+  if (work.Out.LoadError) std::rethrow_exception(work.Out.LoadError);
+  Host.ShowWorkingPicture(work.Out.Working);
+  const int sourceType = work.Out.SourceType;
 
   const QString relative = RelativeSubfolder(Job.SourceFolder, path);
   if (!QFileInfo(OutputFolder + relative).isDir()) CreateFolderPath(OutputFolder, relative);
@@ -211,21 +297,36 @@ BatchRunner::Next BatchRunner::ProcessPicture(int index) {
   // that extension names another one (a PNG file named ".jpg" stays PNG); a name typed in the
   // replace question chooses its format by its extension.
   const QString proposedPath = outputPath;
-  switch (ConfirmReplace(path, relative, picture, &outputPath)) {
-    case Confirmed::Write:
-      break;
-    case Confirmed::Skip:
-      ++Outcome.Skipped;
-      return Next::Continue;
-    case Confirmed::Cancel:
-      return Next::Stop;
+  if (!ReplaceAllChosen && QFileInfo(outputPath).isFile()) {
+    // The question shows the picture as read and prepared; a worker that went on without
+    // expecting the question has moved past that, so it is read again for the question.
+    Picture asRead;
+    const Picture* shown = &work.Out.Working;
+    if (work.Out.Reached == PictureWork::Stage::Finished) {
+      try {
+        asRead = ReadWorkingPicture(path, work.Settings, nullptr);
+        PrepareWorkingPicture(asRead, work.Settings);
+        shown = &asRead;
+      } catch (const std::exception&) {
+        // Gone or changed since: the question shows the picture in hand.
+      }
+    }
+    switch (ConfirmReplace(path, relative, *shown, &outputPath)) {
+      case Confirmed::Write:
+        break;
+      case Confirmed::Skip:
+        ++Outcome.Skipped;
+        return Next::Continue;
+      case Confirmed::Cancel:
+        return Next::Stop;
+    }
   }
 
-  ResizeAndWatermark(picture, Host.Settings(), path, Details);
-  if (ApplyOutputOptions(picture, sourceType, TargetType, Host.Settings(), Details))
-    Host.ShowWorkingPicture(picture);
-  Write(picture, outputPath,
-        sourceType == TargetType && outputPath == proposedPath ? TargetType : 0);
+  if (work.Out.Reached == PictureWork::Stage::Loaded) FinishPictureWork(work);
+  ShowLines(work.Out.WorkLines);
+  if (work.Out.WorkError) std::rethrow_exception(work.Out.WorkError);
+  if (work.Out.ColorsChanged) Host.ShowWorkingPicture(work.Out.Working);
+  Write(work, outputPath, proposedPath);
 
   Host.AddDetailsLine(kDetailsSeparator);
   Host.RepaintDetails();
@@ -245,19 +346,31 @@ bool BatchRunner::Readable(const QString& path) {
   return false;
 }
 
-bool BatchRunner::Load(const QString& path, Picture* picture) {
-  Details(QStringLiteral("Reading ") + path + QStringLiteral(" ..."), true);
-  try {
-    *picture = ReadPicture(path);
-  } catch (const std::exception&) {
-    Host.AddDetailsLine(QStringLiteral("Error reading ") + FileNameOf(path) +
-                        QStringLiteral(" ..."));
-    Host.AddDetailsLine(kDetailsSeparator);
-    return false;
+// The output extension for a source: its own when the output keeps the source's format,
+// otherwise the output format's, in the letter case "ChangeCase" asks for.
+QString OutputExtensionFor(const QString& path, int sourceType, int targetType,
+                           const QString& outputExtension, int changeCase) {
+  QString extension = sourceType == targetType ? ExtensionOf(path) : outputExtension;
+  switch (changeCase) {
+    case 0:
+      return extension.toUpper();
+    case 1:
+      return extension.toLower();
+    default:
+      return extension;
   }
-  PrepareWorkingPicture(*picture, Host.Settings());
-  Host.ShowWorkingPicture(*picture);
-  return true;
+}
+
+std::function<QString(int)> BatchRunner::ProposedPathFunction(const QString& path,
+                                                              const JobSettings& settings) {
+  if (settings.On(JobField::RenameChecked)) return {};
+  const QString folder = OutputFolder + RelativeSubfolder(Job.SourceFolder, path);
+  return [folder, path, target = TargetType, extension = OutputExtension0,
+          changeCase = settings.Int(JobField::ChangeCase)](int sourceType) {
+    return folder + SafeFileName(ChangeExtension(
+                        FileNameOf(path),
+                        OutputExtensionFor(path, sourceType, target, extension, changeCase)));
+  };
 }
 
 QString BatchRunner::OutputPathFor(const QString& path, const QString& relative, int sourceType) {
@@ -267,24 +380,14 @@ QString BatchRunner::OutputPathFor(const QString& path, const QString& relative,
     name = MakeNewName(settings.Text(JobField::RnMask), name, settings.Int(JobField::StartNo));
     Host.AdvanceStartNo();
   }
-  QString extension = sourceType == TargetType ? ExtensionOf(path) : OutputExtension0;
-  switch (Host.Settings().Int(JobField::ChangeCase)) {
-    case 0:
-      extension = extension.toUpper();
-      break;
-    case 1:
-      extension = extension.toLower();
-      break;
-    default:
-      break;
-  }
+  const QString extension = OutputExtensionFor(path, sourceType, TargetType, OutputExtension0,
+                                               Host.Settings().Int(JobField::ChangeCase));
   // A name from the template or the source cannot lead out of the destination folder.
   return OutputFolder + relative + SafeFileName(ChangeExtension(name, extension));
 }
 
 BatchRunner::Confirmed BatchRunner::ConfirmReplace(const QString& path, const QString& relative,
                                                    const Picture& picture, QString* outputPath) {
-  if (ReplaceAllChosen || !QFileInfo(*outputPath).isFile()) return Confirmed::Write;
   const ReplaceAnswer answer =
       Host.AskReplace({*outputPath, &picture, path, FileNameOf(*outputPath)});
   switch (answer.Choice) {
@@ -309,11 +412,17 @@ BatchRunner::Confirmed BatchRunner::ConfirmReplace(const QString& path, const QS
   return Confirmed::Skip;
 }
 
-void BatchRunner::Write(const Picture& picture, const QString& outputPath, int fileType) {
+void BatchRunner::Write(const PictureWork& work, const QString& outputPath,
+                        const QString& proposedPath) {
   Host.AddDetailsLine(QStringLiteral("Writing ") + outputPath + QStringLiteral(" ..."));
   // Through a temporary file beside the target: a failed write leaves an existing file as it
-  // was. Errors of the writer leave the run.
-  WriteOutputPicture(picture, outputPath, fileType);
+  // was. Errors of the writer leave the run; an encoding that failed on the worker is done
+  // again here, for the error text of this path.
+  if (outputPath == proposedPath && !work.Out.Encoded.isEmpty())
+    WriteEncodedPicture(work.Out.Encoded, outputPath);
+  else
+    WriteOutputPicture(work.Out.Working, outputPath,
+                       outputPath == proposedPath ? work.EncoderFileType() : 0);
   if (!QFileInfo(outputPath).isFile()) {
     Host.AddDetailsLine(QStringLiteral("Error writing file ..."));
     ++Outcome.Failed;

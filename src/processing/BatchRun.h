@@ -19,6 +19,7 @@ struct BatchJob {
   QString SourceFolder;       // folder (with the final separator) of the last folder scan or file
                               // dialog, whose sub-folders are mirrored; may be empty
   ProcessLog* Log = nullptr;  // receives a record per written file; may be null
+  int Jobs = 0;               // pictures worked on at once; 0 for one per core
 };
 
 // How a run ended, and what it did.

@@ -172,13 +172,29 @@ void WriteOutputPicture(const Picture& picture, const QString& path, int fileTyp
     WritePicture(picture, path);
     return;
   }
+  WriteEncodedPicture(EncodeOutputPicture(picture, path, fileType), path);
+}
+
+QByteArray EncodeOutputPicture(const Picture& picture, const QString& path, int fileType) {
+  const CodecRegistry& registry = CodecRegistry::Instance();
+  const QString suffix = QFileInfo(path).suffix();
+  const Codec* byExtension = registry.ForExtension(suffix);
+  if (fileType == PictureFileType::Unknown ||
+      (byExtension && byExtension->FileType() == fileType)) {
+    if (!byExtension || !byExtension->CanWrite())
+      throw PictureError(
+          QStringLiteral("Cannot write %1: .%2 files cannot be written.").arg(path, suffix));
+    return EncodePicture(picture, suffix);
+  }
   const Codec* codec = registry.ForFileType(fileType);
   if (!codec || !codec->CanWrite() || codec->Extensions().isEmpty())
     throw PictureError(QStringLiteral("Cannot write %1: the format cannot be written.").arg(path));
-  const QByteArray bytes = EncodePicture(picture, codec->Extensions().first());
+  return EncodePicture(picture, codec->Extensions().first());
+}
+
+void WriteEncodedPicture(const QByteArray& bytes, const QString& path) {
   if (bytes.isEmpty())
     throw PictureError(QStringLiteral("Cannot write %1: nothing was written.").arg(path));
-  // Like WritePicture: an existing file is replaced only by a complete one.
   QSaveFile out(path);
   if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
     throw PictureError(QStringLiteral("Cannot write %1: %2").arg(path, out.errorString()));

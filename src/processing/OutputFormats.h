@@ -50,3 +50,10 @@ void SetEncoderOptions(Picture& picture, int targetFileType, const JobSettings& 
 // written in that format whatever the extension names: a PNG file that keeps its own name
 // "photo.jpg" is written as PNG. Throws PictureError.
 void WriteOutputPicture(const Picture& picture, const QString& path, int fileType);
+
+// The bytes WriteOutputPicture would write to path, in memory. Throws PictureError.
+QByteArray EncodeOutputPicture(const Picture& picture, const QString& path, int fileType);
+
+// Writes encoded bytes to path through a temporary file beside it: an existing file is replaced
+// only by a complete one, and no bytes at all is an error. Throws PictureError.
+void WriteEncodedPicture(const QByteArray& bytes, const QString& path);

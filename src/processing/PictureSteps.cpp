@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "imaging/PictureIO.h"
 #include "processing/OutputFormats.h"
 #include "transforms/ResizeGeometry.h"
 
@@ -30,8 +31,43 @@ void PrepareWorkingPicture(Picture& picture, const JobSettings& settings) {
   if (settings.On(JobField::ChangeDPI)) ChangeDpi(picture, settings.Int(JobField::NewDPI));
 }
 
+int ShrinkOnLoadDenominator(const HeaderFacts& facts, const JobSettings& settings) {
+  if (facts.FileType != PictureFileType::Jpeg || facts.Width <= 0 || facts.Height <= 0) return 1;
+  if (!settings.On(JobField::ResizeChecked) || settings.Int(JobField::RsMode) == 0) return 1;
+  // The DPI change resamples the whole picture before the resize; its size follows from the
+  // picture's own.
+  if (settings.On(JobField::ChangeDPI)) return 1;
+  const int width = settings.Int(JobField::RsWidth);
+  const int height = settings.Int(JobField::RsHeight);
+  if (width < 2 || height < 2) return 1;
+  int type = settings.Int(JobField::RsType);
+  if (type < 0) type = 3;
+  const QSize target = FillSize(facts.Width, facts.Height, width, height, type);
+  // A reduced decode of a w-pixel line has ceil(w / k) pixels.
+  for (const int k : {8, 4, 2}) {
+    if ((facts.Width + k - 1) / k >= target.width() &&
+        (facts.Height + k - 1) / k >= target.height())
+      return k;
+  }
+  return 1;
+}
+
+Picture ReadWorkingPicture(const QString& path, const JobSettings& settings, QSize* sizeAsStored) {
+  QSize stored;
+  Picture picture = ReadPicture(path, [&](const HeaderFacts& facts) {
+    ReadOptions options;
+    options.ScaleDenominator = ShrinkOnLoadDenominator(facts, settings);
+    if (options.ScaleDenominator > 1) stored = QSize(facts.Width, facts.Height);
+    return options;
+  });
+  // Only a picture that came out reduced needs its stored size for the resize.
+  if (stored == picture.Image.size()) stored = QSize();
+  if (sizeAsStored) *sizeAsStored = stored;
+  return picture;
+}
+
 void ResizeAndWatermark(Picture& picture, const JobSettings& settings, const QString& sourcePath,
-                        const DetailsSink& details) {
+                        const DetailsSink& details, QSize sizeAsStored) {
   try {
     if (settings.On(JobField::ResizeChecked)) {
       details(QStringLiteral("Resizing output file ..."), true);
@@ -39,7 +75,7 @@ void ResizeAndWatermark(Picture& picture, const JobSettings& settings, const QSt
       const int height = settings.Int(JobField::RsHeight);
       if (settings.Int(JobField::RsMode) != 0)
         FillToSize(picture, width, height, settings.Int(JobField::RsType),
-                   settings.Int(JobField::Filter));
+                   settings.Int(JobField::Filter), sizeAsStored);
       else
         CutToSize(picture, width, height, settings.Int(JobField::RsAlign),
                   settings.Int(JobField::RsValign));

@@ -99,12 +99,13 @@ bool CutToSize(Picture& picture, int width, int height, int align, int valign) {
   return true;
 }
 
-bool FillToSize(Picture& picture, int width, int height, int type, int filter) {
+bool FillToSize(Picture& picture, int width, int height, int type, int filter, QSize sizeAsStored) {
   if (width < 2 || height < 2) return false;
   if (type < 0) type = 3;
   if (filter < 0) filter = ResampleFilter::Nearest;
   if (picture.IsNull()) return false;
-  const QSize size = FillSize(picture.Width(), picture.Height(), width, height, type);
+  const QSize from = sizeAsStored.isValid() ? sizeAsStored : picture.Image.size();
+  const QSize size = FillSize(from.width(), from.height(), width, height, type);
   try {
     ResamplePicture(picture, size.width(), size.height(), filter);
   } catch (const PictureError&) {

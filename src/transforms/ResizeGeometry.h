@@ -15,7 +15,12 @@ bool CutToSize(Picture& picture, int width, int height, int align, int valign);
 // Resamples the picture to the size that the resize type derives from the width x height box
 // (0 both, 1 height keeping the aspect, 2 width keeping the aspect, 3 inside the box keeping
 // the aspect) with the filter number. False when width or height is below 2 or on failure.
-bool FillToSize(Picture& picture, int width, int height, int type, int filter);
+//
+// sizeAsStored, when valid, is the size of the picture in its file when it was decoded reduced
+// (JPEG DCT scaling): the new size is then computed from it, so that the result has exactly the
+// size a whole decode would have given.
+bool FillToSize(Picture& picture, int width, int height, int type, int filter,
+                QSize sizeAsStored = {});
 
 // Changes the resolution to newDpi dots per inch keeping the physical size (the picture is
 // resampled). Nothing happens when the picture's resolution is unknown (0). Throws

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -193,6 +194,38 @@ class TestBatchCommand : public QObject {
     QCOMPARE(
         QString::fromUtf8(process.readAllStandardError()).count(QStringLiteral("Replace file: ")),
         4);
+  }
+
+  // Several pictures at once write the same files and say the same lines as one at a time,
+  // the text watermark included.
+  void JobsChangeNothingButTheSpeed() {
+    PutPhotos(2);
+    auto runWith = [&](const QString& jobs, QMap<QString, QByteArray>* files, QByteArray* log) {
+      QDir(Out).removeRecursively();
+      QDir().mkpath(Out);
+      QFile::remove(App + QStringLiteral("/Log.dat"));
+      const ProcessResult result =
+          Run({QStringLiteral("--jobs"), jobs, QStringLiteral("--verbose"),
+               QStringLiteral("--output"), Out, QStringLiteral("--recursive"),
+               QStringLiteral("--set"), QStringLiteral("WatermarkChecked=1"),
+               QStringLiteral("--set"), QStringLiteral("RenameChecked=1"), Src});
+      for (const QString& name : FilesBelow(Out)) (*files)[name] = ReadAll(Out + '/' + name);
+      *log = ReadAll(App + QStringLiteral("/Log.dat"));
+      return result;
+    };
+    QMap<QString, QByteArray> oneFiles, manyFiles;
+    QByteArray oneLog, manyLog;
+    const ProcessResult one = runWith(QStringLiteral("1"), &oneFiles, &oneLog);
+    QVERIFY2(one.ExitCode == 0, one.Err.constData());
+    QCOMPARE(oneFiles.size(), 8);
+    const ProcessResult many = runWith(QStringLiteral("3"), &manyFiles, &manyLog);
+    QVERIFY2(many.ExitCode == 0, many.Err.constData());
+    QCOMPARE(many.Out, one.Out);
+    QCOMPARE(manyFiles.keys(), oneFiles.keys());
+    for (auto it = oneFiles.cbegin(); it != oneFiles.cend(); ++it)
+      QVERIFY2(manyFiles.value(it.key()) == it.value(), qPrintable(it.key()));
+    QCOMPARE(QString::fromUtf8(manyLog).remove(QRegularExpression(QStringLiteral("\\[[^]]*\\]"))),
+             QString::fromUtf8(oneLog).remove(QRegularExpression(QStringLiteral("\\[[^]]*\\]"))));
   }
 
   void InfoPrintsTheListRow() {

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -447,6 +448,106 @@ class TestBatchRun : public QObject {
     // Away from the logo the picture is the source's.
     QCOMPARE(out.pixelColor(out.width() - 1, out.height() - 1),
              source.pixelColor(source.width() - 1, source.height() - 1));
+  }
+
+  // Working on several pictures at once changes nothing the run says or writes: the same
+  // lines, questions, progress and counter, the same files byte for byte, the same log.
+  void SameRunWhateverTheNumberOfJobs() {
+    struct Record {
+      QStringList Events;
+      QMap<QString, QByteArray> Files;
+      QStringList Log;
+      int Shown = 0;
+      int Written = 0, Failed = 0, Skipped = 0;
+    };
+    const QString logo = Dir->path() + QStringLiteral("/logo.png");
+    Picture red;
+    red.Image = QImage(24, 24, QImage::Format_BGR888);
+    red.Image.fill(QColor(255, 0, 0));
+    WritePicture(red, logo);
+
+    auto runWith = [&](int jobs) {
+      // The same tree, destination and answers for each run.
+      QDir(Src).removeRecursively();
+      QDir(Out).removeRecursively();
+      QDir().mkpath(Out);
+      QStringList paths = PutTree();
+      paths << Put(QStringLiteral("YellowFlower.jpg"), QStringLiteral("x/d.jpg"));
+      paths.insert(1, Src + QStringLiteral("missing.jpg"));
+      WriteBytes(Src + QStringLiteral("broken.jpg"), "not a jpeg at all");
+      paths.insert(3, Src + QStringLiteral("broken.jpg"));
+      WriteBytes(Src + QStringLiteral("notes.xyz"), "text");
+      paths.insert(4, Src + QStringLiteral("notes.xyz"));
+      Picture tiny;
+      tiny.Image = MakeTestPicture(40, 30);
+      WritePicture(tiny, Src + QStringLiteral("drawing.png"));
+      // A PNG under a JPEG name.
+      QFile::copy(Src + QStringLiteral("drawing.png"), Src + QStringLiteral("drawing.jpg"));
+      paths << Src + QStringLiteral("drawing.png") << Src + QStringLiteral("drawing.jpg");
+      // Two of the renamed outputs exist already: one is replaced, one renamed by the answer.
+      WriteBytes(Out + QStringLiteral("x/y/pic_0003.gif"), "old");
+      WriteBytes(Out + QStringLiteral("x/pic_0004.gif"), "old");
+
+      Host = RecordingHost();
+      Host.Job.SetText(JobField::OutputFolder, Out);
+      Host.Job.SetOn(JobField::ResizeChecked, true);
+      Host.Job.SetInt(JobField::RsWidth, 200);
+      Host.Job.SetInt(JobField::RsHeight, 150);
+      Host.Job.SetInt(JobField::Filter, 5);
+      Host.Job.SetOn(JobField::RenameChecked, true);
+      Host.Job.SetText(JobField::RnMask, QStringLiteral("pic_####"));
+      Host.Job.SetInt(JobField::StartNo, 1);
+      Host.Job.SetInt(JobField::OutputFormat, 4);  // GIF: the colours are reduced
+      Host.Job.SetInt(JobField::GIFColor, 5);
+      Host.Job.SetOn(JobField::WatermarkChecked, true);
+      Host.Job.SetInt(JobField::WmType, 1);
+      Host.Job.SetText(JobField::WmImage, logo);
+      Host.Answers << ReplaceAnswer{ReplaceChoice::Replace, {}}
+                   << ReplaceAnswer{ReplaceChoice::Rename, QStringLiteral("typed.png")};
+      ProcessLog log;
+      log.SetFileName(Dir->path() + QStringLiteral("/Log-%1.dat").arg(jobs));
+      Job = BatchJob();
+      Job.SourceFolder = Src;
+      Job.Paths = paths;
+      Job.Log = &log;
+      Job.Jobs = jobs;
+      const BatchOutcome outcome = RunBatch(Host, Job);
+
+      Record r;
+      r.Events = Host.Events;
+      QDirIterator it(Out, QDir::Files, QDirIterator::Subdirectories);
+      while (it.hasNext()) {
+        const QString path = it.next();
+        r.Files[path] = ReadAll(path);
+      }
+      for (const ProcessLogEntry& e : log.Entries())
+        r.Log << e.Title + QLatin1Char('>') + e.Description;
+      r.Shown = Host.ShownPictures;
+      r.Written = outcome.Written;
+      r.Failed = outcome.Failed;
+      r.Skipped = outcome.Skipped;
+      return r;
+    };
+
+    const Record one = runWith(1);
+    QCOMPARE(one.Written, 6);
+    QCOMPARE(one.Failed, 3);
+    QCOMPARE(one.Files.size(), 7);
+    QCOMPARE(one.Files.value(Out + QStringLiteral("x/pic_0004.gif")), QByteArray("old"));
+    QVERIFY(one.Files.contains(Out + QStringLiteral("x/typed.png")));
+    QCOMPARE(Host.Asked.size(), 2);
+    for (const int jobs : {2, 4}) {
+      const Record many = runWith(jobs);
+      QCOMPARE(many.Events, one.Events);
+      QCOMPARE(many.Files.keys(), one.Files.keys());
+      for (auto it = one.Files.cbegin(); it != one.Files.cend(); ++it)
+        QVERIFY2(many.Files.value(it.key()) == it.value(), qPrintable(it.key()));
+      QCOMPARE(many.Log, one.Log);
+      QCOMPARE(many.Shown, one.Shown);
+      QCOMPARE(many.Written, one.Written);
+      QCOMPARE(many.Failed, one.Failed);
+      QCOMPARE(many.Skipped, one.Skipped);
+    }
   }
 
   void KeepDateTimeCopiesTheSourceTime() {
