@@ -113,7 +113,7 @@ class BatchRunner {
   // Steps before the picture is read: the file time, the details box, the readable extension.
   bool Readable(const QString& path);
   // A work order for the entry, with the options as they are now.
-  std::unique_ptr<Slot> NewSlot(int index);
+  std::shared_ptr<Slot> NewSlot(int index);
   // Hands the entries from the next undispatched one up to index + the window to the workers.
   void DispatchAhead(int index);
   // The entry's work, waited for or done here; at least loaded unless the file is unreadable.
@@ -146,7 +146,9 @@ class BatchRunner {
   int Window = 0;  // entries worked on ahead of the one being committed, itself included
   int NextToDispatch = 0;
   std::atomic<bool> Cancelled{false};
-  std::vector<std::unique_ptr<Slot>> Slots;  // by list index; empty once committed
+  // By list index; empty once committed. A worker holds its own reference, so a slot outlives
+  // both the worker's last step and the commit, whichever ends last.
+  std::vector<std::shared_ptr<Slot>> Slots;
   QThreadPool Pool;
 };
 
@@ -216,8 +218,8 @@ BatchOutcome BatchRunner::Run() {
   return Outcome;
 }
 
-std::unique_ptr<BatchRunner::Slot> BatchRunner::NewSlot(int index) {
-  auto slot = std::make_unique<Slot>();
+std::shared_ptr<BatchRunner::Slot> BatchRunner::NewSlot(int index) {
+  auto slot = std::make_shared<Slot>();
   PictureWork& work = slot->Work;
   work.Path = Job.Paths[index];
   work.Settings = Host.Settings();
@@ -236,9 +238,8 @@ void BatchRunner::DispatchAhead(int index) {
     const QString& path = Job.Paths[NextToDispatch];
     // Entries that the commit turns away without reading need no work.
     if (!QFileInfo(path).isFile() || !CanReadExtension(path)) continue;
-    std::unique_ptr<Slot>& slot = Slots[static_cast<std::size_t>(NextToDispatch)];
-    slot = NewSlot(NextToDispatch);
-    Slot* s = slot.get();
+    std::shared_ptr<Slot> s = NewSlot(NextToDispatch);
+    Slots[static_cast<std::size_t>(NextToDispatch)] = s;
     Pool.start([s] {
       // Pictures are worked on side by side already: each resamples on its own thread.
       SetResampleThreadsForThisThread(1);
@@ -249,7 +250,7 @@ void BatchRunner::DispatchAhead(int index) {
 }
 
 PictureWork& BatchRunner::WorkFor(int index) {
-  std::unique_ptr<Slot>& slot = Slots[static_cast<std::size_t>(index)];
+  std::shared_ptr<Slot>& slot = Slots[static_cast<std::size_t>(index)];
   if (slot) {
     slot->Done.wait();
   } else {
