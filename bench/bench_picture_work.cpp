@@ -1,18 +1,20 @@
 // The per-picture work of a batch run, one picture after another on one thread, timed stage by
 // stage over a set of photos.
 //
-//   bench_picture_work [--watermark] [--png] [--runs N] [--box WxH] FILE|FOLDER...
+//   bench_picture_work [--watermark] [--png] [--plain] [--runs N] [--box WxH] FILE|FOLDER...
 //
 // Default (the resize workload): read the file into memory, decode it with the JPEG DCT scaling
 // that keeps it at least as large as the fitted size of the box (640 x 480, keeping the aspect),
 // resample to that size with Lanczos3, and encode a JPEG of quality 80. --watermark adds the
 // default text watermark after the resize ("Your Watermarking", Arial bold 28 pt, white, opacity
 // 60, bottom right). --png instead decodes at full size and encodes a PNG of zlib level 9 (no
-// resize). A folder stands for the .jpg files in it.
+// resize). --plain keeps the resampler to its plain loops (no vector instructions). A folder
+// stands for the .jpg files in it.
 //
 // Prints, per stage, the mean processor time per picture in milliseconds (the thread's own CPU
 // time, steady on a busy machine) and the mean wall time, then the total. Each picture's work
-// is done --runs times (default 1) after one untimed warm-up pass over the first picture.
+// is done --runs times (default 1) after one untimed warm-up pass over the first picture. A
+// checksum of the resampled pixels shows whether two builds or modes give the same pictures.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -44,7 +46,16 @@ const char* const kStageNames[kStageCount] = {"read file", "decode", "resample",
 struct Totals {
   double Cpu[kStageCount] = {};
   double Wall[kStageCount] = {};
+  std::uint64_t PixelHash = 1469598103934665603ull;  // FNV-1a over the resampled pixels
 };
+
+void HashPixels(const QImage& image, std::uint64_t& hash) {
+  const qsizetype rowBytes = qsizetype(image.width()) * image.depth() / 8;
+  for (int y = 0; y < image.height(); ++y) {
+    const uchar* p = image.constScanLine(y);
+    for (qsizetype i = 0; i < rowBytes; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
+  }
+}
 
 // Times one stage: adds its processor and wall time to totals.
 class StageTimer {
@@ -121,6 +132,7 @@ qint64 ProcessOne(const QString& path, const Options& options, Totals& totals) {
     StageTimer t(totals, kResample);
     ResamplePicture(picture, target.width(), target.height(), 5);
   }
+  if (!options.Png) HashPixels(picture.Image, totals.PixelHash);
   if (options.Watermark) {
     StageTimer t(totals, kWatermark);
     AddDefaultWatermark(picture, path);
@@ -153,6 +165,8 @@ int main(int argc, char** argv) {
       options.Watermark = true;
     } else if (a == QLatin1String("--png")) {
       options.Png = true;
+    } else if (a == QLatin1String("--plain")) {
+      SetResampleVectorUnits(false);
     } else if (a == QLatin1String("--runs") && i + 1 < args.size()) {
       options.Runs = std::max(1, args[++i].toInt());
     } else if (a == QLatin1String("--box") && i + 1 < args.size()) {
@@ -169,8 +183,9 @@ int main(int argc, char** argv) {
     }
   }
   if (files.isEmpty()) {
-    std::fprintf(stderr, "usage: %s [--watermark] [--png] [--runs N] [--box WxH] FILE|FOLDER...\n",
-                 argv[0]);
+    std::fprintf(
+        stderr, "usage: %s [--watermark] [--png] [--plain] [--runs N] [--box WxH] FILE|FOLDER...\n",
+        argv[0]);
     return 2;
   }
 
@@ -196,6 +211,9 @@ int main(int argc, char** argv) {
     }
     std::printf("  %-10s %9.2f %9.2f   (%.1f pictures/s by processor time; %.0f bytes out)\n",
                 "total", cpuSum / n, wallSum / n, 1000.0 * n / cpuSum, double(bytesOut) / n);
+    if (!options.Png)
+      std::printf("  resampled pixels checksum %016llx\n",
+                  static_cast<unsigned long long>(totals.PixelHash));
   } catch (const PictureError& e) {
     std::fprintf(stderr, "%s\n", qPrintable(e.Text()));
     return 1;

@@ -33,3 +33,7 @@ void SetResampleThreads(int count);
 // The same for the calling thread only, overriding the process-wide count while it is above 0:
 // a worker that already runs beside others (one picture per core) resamples on its own thread.
 void SetResampleThreadsForThisThread(int count);
+
+// Whether the resampler may use the processor's vector instructions (AVX2) where it has them;
+// on by default. The results are the same either way: for tests and benchmarks.
+void SetResampleVectorUnits(bool on);
