@@ -41,6 +41,10 @@ else
 fi
 [ -x "$QB" ] || { echo "peers-compare: no quillomar-batch binary ($QB)" >&2; exit 2; }
 "$QB" --version > /dev/null || { echo "peers-compare: $QB does not run" >&2; exit 2; }
+# The build type of the binary, when it sits in a CMake build tree (<build>/src/app/).
+BUILD_TYPE=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$(dirname "$QB")/../../CMakeCache.txt" 2> /dev/null || true)
+[ "$BUILD_TYPE" = Release ] ||
+  echo "peers-compare: warning: $QB is not from a Release build (${BUILD_TYPE:-unknown})" >&2
 
 if [ -n "${QB_CORPUS:-}" ]; then
   CORPUS=$(realpath "$QB_CORPUS")
@@ -54,7 +58,7 @@ bash "$KIT/peers.sh" "$CORPUS" "$RES"
 
 echo
 "$PY" "$REPO/bench/peers-table.py" "$RES" "${QB_WORK:-/tmp/qbench/out}" | tee "$RES/compare.md"
-{ echo; echo "quillomar-batch: $QB ($("$QB" --version 2>&1 | head -n 1))"
+{ echo; echo "quillomar-batch: $QB ($("$QB" --version 2>&1 | head -n 1), build type ${BUILD_TYPE:-unknown})"
   echo "commit: $(git -C "$REPO" describe --always --dirty 2> /dev/null || echo unknown)"
 } | tee -a "$RES/env.txt"
 echo "results in $RES"
