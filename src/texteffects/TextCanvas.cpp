@@ -144,14 +144,35 @@ int CanvasFont::Size() const {
       std::lround(std::abs(Height) * 72.0 / static_cast<double>(kTextPixelsPerInch)));
 }
 
+namespace {
+
+// The last measurement made on this thread: a watermark measures the same text in the same font
+// several times per picture, and picture after picture. One per thread, never shared.
+struct Measured {
+  bool Valid = false;
+  CanvasFont Font;
+  QString Text;
+  TextCellSize Size;
+};
+thread_local Measured tLastMeasured;
+
+}  // namespace
+
 TextCellSize MeasureTextCell(const CanvasFont& font, const QString& text) {
   RequireGuiApplication();
+  Measured& last = tLastMeasured;
+  if (last.Valid && last.Text == text && last.Font == font) return last.Size;
   const QFontMetrics metrics(MakeQFont(font), &MeasureDevice());
   TextCellSize size;
   size.Advance = text.isEmpty() ? 0 : metrics.horizontalAdvance(text);
   size.CellHeight = metrics.ascent() + metrics.descent();
   if (size.Advance < 0 || size.CellHeight < 0)
     throw QuillomarError(QStringLiteral("The text is too large to measure."));
+  last.Valid = false;
+  last.Font = font;
+  last.Text = text;
+  last.Size = size;
+  last.Valid = true;
   return size;
 }
 

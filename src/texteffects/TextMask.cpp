@@ -26,6 +26,22 @@ CanvasFont ScaledFont(const CanvasFont& font, int scale) {
   return scaled;
 }
 
+// The last text rendered on this thread. A batch stamps the same text in the same font on picture
+// after picture, and drawing it at Scale times its size is most of a watermark's work; the
+// coverage depends on nothing but the text, the scaled font and the scale. One per thread, so
+// that workers never share it.
+struct RenderedText {
+  bool Valid = false;
+  QString Text;
+  CanvasFont Font;
+  int Scale = 0;
+  int Width = 0;
+  int Height = 0;
+  int Stride = 0;
+  std::vector<std::uint8_t> Bits;
+};
+thread_local RenderedText tLastRendered;
+
 }  // namespace
 
 int RoundHalfEven(double value) { return static_cast<int>(std::nearbyint(value)); }
@@ -126,6 +142,15 @@ TMaskExtent TIAMask::MeasureText(const QString& text) const {
 void TIAMask::RenderText(const QString& text) {
   TextCanvas* canvas = FOwner != nullptr ? FOwner->Canvas() : nullptr;
   if (canvas == nullptr) return;
+  RenderedText& last = tLastRendered;
+  if (last.Valid && last.Scale == FScale && last.Text == text &&
+      last.Font == ScaledFont(canvas->Font, FScale)) {
+    FWidth = last.Width;
+    FHeight = last.Height;
+    FStride = last.Stride;
+    FBits = last.Bits;
+    return;
+  }
   const TMaskExtent extent = MeasureText(text);
   FWidth = extent.Size.width();
   FHeight = extent.Size.height();
@@ -196,6 +221,15 @@ void TIAMask::RenderText(const QString& text) {
         break;
     }
   }
+  last.Valid = false;  // stays invalid if a copy below fails
+  last.Text = text;
+  last.Font = ScaledFont(canvas->Font, FScale);
+  last.Scale = FScale;
+  last.Width = FWidth;
+  last.Height = FHeight;
+  last.Stride = FStride;
+  last.Bits = FBits;
+  last.Valid = true;
 }
 
 void TIAMask::ApplyOutline() {

@@ -1,6 +1,7 @@
 #include <QtTest>
 #include <cmath>
 #include <numbers>
+#include <thread>
 
 #include "texteffects/uFont.h"
 #include "util/Random.h"
@@ -34,6 +35,7 @@ class TestTextMask : public QObject {
   void BlendClipsToTarget();
   void BlendBitmapChecksFore();
   void NoSurfaceDoesNothing();
+  void RenderingAgainFollowsEveryChange();
 };
 
 namespace {
@@ -483,6 +485,60 @@ void TestTextMask::NoSurfaceDoesNothing() {
   TIAFont measuring(&empty);
   QVERIFY(measuring.TextWidth(QStringLiteral("abc")) > 0);
   measuring.Blend().BlendColor(0, 0, 0, 100, TestMask(2, 2, 255));
+}
+
+// The last rendering and measurement are kept per thread for the next call with the same text
+// and font. A sequence of renderings that changes one thing at a time, and changes it back, must
+// give at each step the mask and size that a fresh thread (with nothing kept) gives.
+void TestTextMask::RenderingAgainFollowsEveryChange() {
+  struct Step {
+    QString Text;
+    CanvasFont Font;
+    int Quality;
+  };
+  CanvasFont base;
+  base.Height = 30;
+  QList<Step> steps;
+  steps << Step{QStringLiteral("Kept"), base, 0} << Step{QStringLiteral("Kept"), base, 0}
+        << Step{QStringLiteral("Kept!"), base, 0};
+  CanvasFont bold = base;
+  bold.Weight = kWeightBold;
+  CanvasFont taller = base;
+  taller.Height = 31;
+  CanvasFont turned = base;
+  turned.Escapement = 450;
+  CanvasFont italic = base;
+  italic.Italic = true;
+  steps << Step{QStringLiteral("Kept"), bold, 0} << Step{QStringLiteral("Kept"), taller, 0}
+        << Step{QStringLiteral("Kept"), turned, 0} << Step{QStringLiteral("Kept"), italic, 0}
+        << Step{QStringLiteral("Kept"), base, 1} << Step{QStringLiteral("Kept"), base, 0};
+
+  struct Result {
+    QSize Extent;
+    int Width = 0, Height = 0;
+    std::vector<std::uint8_t> Bits;
+    bool operator==(const Result&) const = default;
+  };
+  const auto render = [](const Step& step) {
+    TextCanvas canvas;
+    canvas.Font = step.Font;
+    TIAFont font(&canvas);
+    font.SetQuality(step.Quality);
+    Result r;
+    r.Extent = font.TextExtent(step.Text);
+    font.Mask().RenderText(step.Text);
+    r.Width = font.Mask().Width();
+    r.Height = font.Mask().Height();
+    r.Bits = font.Mask().Bits();
+    return r;
+  };
+  for (qsizetype i = 0; i < steps.size(); ++i) {
+    const Result here = render(steps[i]);
+    Result fresh;
+    std::thread([&] { fresh = render(steps[i]); }).join();
+    QVERIFY(fresh.Width > 0 && fresh.Height > 0);
+    QVERIFY2(here == fresh, qPrintable(QStringLiteral("step %1").arg(i)));
+  }
 }
 
 QTEST_MAIN(TestTextMask)
