@@ -49,8 +49,15 @@ BUILD_TYPE=$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$(dirname "$QB")/../../CMa
 if [ -n "${QB_CORPUS:-}" ]; then
   CORPUS=$(realpath "$QB_CORPUS")
 else
+  # make-corpus.sh rebuilds the folder from scratch; a folder that already holds exactly the
+  # checked set is kept as it is (another run may be reading it).
   CORPUS=/tmp/qbench/corpus
-  bash "$KIT/make-corpus.sh" "${QB_PHOTOS:-/tmp/qbench/photos}" "$CORPUS"
+  if [ -f "$KIT/corpus.sha256" ] && [ -d "$CORPUS" ] &&
+    (cd "$CORPUS" && LC_ALL=C sha256sum -- *.jpg 2> /dev/null) | cmp -s - "$KIT/corpus.sha256"; then
+    echo "corpus: $CORPUS matches corpus.sha256"
+  else
+    bash "$KIT/make-corpus.sh" "${QB_PHOTOS:-/tmp/qbench/photos}" "$CORPUS"
+  fi
 fi
 
 export QB EXTRA="$REPO/bench/peers-extra.sh" ONLY=${ONLY:-W1 W2 L MEM W3 DBL}

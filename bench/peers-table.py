@@ -58,96 +58,100 @@ def main(res, work):
     def peers(w):
         return [r for r in rows if r["workload"] == w and r["tool"] != OURS]
 
-    out = ["## Quillomar against the peers (same run)", ""]
-    out += ["Our rows (`quillomar-batch`, threads 1 = `--jobs 1`, def = default jobs):", "",
-            "| workload | threads | median s | img/s | CPU s | cores used | files | max WxH | peak MB (W1) |",
-            "|---|---|---|---|---|---|---|---|---|"]
+    out = ["## Quillomar against the peers (same run)"]
+
+    def section(title, header, body):
+        if body:
+            out.extend(["", title, "", header, "|" + "---|" * header.count(" | ") + "---|"] + body)
+
+    body = []
     for r in rows:
         if r["tool"] != OURS:
             continue
         peak = ""
-        if r["workload"] == "W1" and r["threads"] == "def":
-            peak = fmt(mem.get(OURS)) + " (def), " + fmt(mem.get(OURS + "-jobs2")) + " (--jobs 2)"
-        out.append(f"| {r['workload']} | {r['threads']} | {r['median_s']} | {fmt(r['ips'])} | {r['cpu_s']} | "
-                   f"{r['cores_used']} | {r['files']} | {r['max_WxH']} | {peak} |")
+        if r["workload"] == "W1" and r["threads"] == "def" and mem:
+            peak = f"{fmt(mem.get(OURS))} (def), {fmt(mem.get(OURS + '-jobs2'))} (--jobs 2)"
+        body.append(f"| {r['workload']} | {r['threads']} | {r['median_s']} | {fmt(r['ips'])} | {r['cpu_s']} | "
+                    f"{r['cores_used']} | {r['files']} | {r['max_WxH']} | {peak} |")
+    section("Our rows (`quillomar-batch`, threads 1 = `--jobs 1`, def = default jobs):",
+            "| workload | threads | median s | img/s | CPU s | cores used | files | max WxH | peak MB |", body)
 
-    out += ["", "Our images per second divided by each peer row's (above 1 = we are faster):", "",
-            "| workload | peer | threads | peer img/s | peer CPU s | ours 1 / peer | ours def / peer |",
-            "|---|---|---|---|---|---|---|"]
+    lim = next((r for r in rows if r["workload"] == "L" and r["tool"] == "djpeg-scale+cjpeg"), None)
+    od1 = ours("W1", "def")
+    # The limit row is one process on one core; scale it by the cores our def row kept busy
+    # (never below one: a run that waits part of the time still had a whole core).
+    cores = max(1.0, num(od1["cores_used"]) or 1.0) if od1 and od1["ips"] else None
+    limit = lim["ips"] * cores if lim and lim["ips"] and cores else None
+    body = []
     for w in ("W1", "W2", "W3"):
         o1, od = ours(w, "1"), ours(w, "def")
         if not o1 and not od:
             continue
         for p in peers(w):
-            r1 = ratio(o1 and o1["ips"], p["ips"])
-            rd = ratio(od and od["ips"], p["ips"])
-            out.append(f"| {w} | {p['tool']} | {p['threads']} | {fmt(p['ips'])} | {p['cpu_s'] or 'FAILED'} | "
-                       f"{fmt(r1)} | {fmt(rd)} |")
-    lim = next((r for r in rows if r["workload"] == "L" and r["tool"] == "djpeg-scale+cjpeg"), None)
-    od1 = ours("W1", "def")
-    # The limit row is one process on one core; scale it by the cores our def row kept busy
-    # (never below one: a run that waits part of the time still had a whole core).
-    cores = max(1.0, num(od1["cores_used"]) or 1.0) if od1 else None
-    if lim and od1:
-        out.append(f"| W1 | libjpeg-turbo limit × {fmt(cores)} cores | 1 | {fmt(lim['ips'] and lim['ips'] * cores)} | "
-                   f"{lim['cpu_s']} | {fmt(ratio(ours('W1', '1') and ours('W1', '1')['ips'], lim['ips']))} (1 core) | "
-                   f"{fmt(ratio(od1['ips'], lim['ips'] and lim['ips'] * cores))} |")
+            body.append(f"| {w} | {p['tool']} | {p['threads']} | {fmt(p['ips'])} | {p['cpu_s'] or 'FAILED'} | "
+                        f"{fmt(ratio(o1 and o1['ips'], p['ips']))} | {fmt(ratio(od and od['ips'], p['ips']))} |")
+        if w == "W1" and lim:
+            o1ips = o1 and o1["ips"]
+            body.append(f"| W1 | libjpeg-turbo limit × {fmt(cores)} cores | 1 | {fmt(limit)} | {lim['cpu_s']} | "
+                        f"{fmt(ratio(o1ips, lim['ips']))} (to 1 core) | {fmt(ratio(od and od['ips'], limit))} |")
+    section("Our images per second divided by each peer row's (above 1 = we are faster):",
+            "| workload | peer | threads | peer img/s | peer CPU s | ours 1 / peer | ours def / peer |", body)
 
-    # The targets, each judged on our def row.
+    # The targets, each judged on our def row (default jobs).
     targets = []
 
-    def target(name, ours_value, ref_name, ref_value, factor, unit="img/s", at_most=False):
-        if ours_value is None or ref_value is None:
-            targets.append((name, "n/a", f"{ref_name}: n/a", "n/a"))
-            return
-        r = ours_value / ref_value
-        ok = r <= factor if at_most else r >= factor
+    def target(name, mine, ref_name, ref_value, factor, unit="img/s", at_most=False):
         want = f"{'≤' if at_most else '≥'} {factor:g} ×"
-        targets.append((name, f"{fmt(ours_value)} {unit} = {r:.2f} × {ref_name} ({fmt(ref_value)})",
-                        want, verdict(ok)))
+        if mine is None:
+            targets.append((name, "ours FAILED", want, "FAIL"))
+        elif ref_value is None:
+            targets.append((name, f"{fmt(mine)} {unit}; {ref_name} not measured", want, "n/a"))
+        else:
+            r = mine / ref_value
+            targets.append((name, f"{fmt(mine)} {unit} = {r:.2f} × {ref_name} ({fmt(ref_value)})", want,
+                            verdict(r <= factor if at_most else r >= factor)))
 
     def fastest(w):
-        live = [p for p in peers(w) if p["ips"]]
-        return max(live, key=lambda p: p["ips"]) if live else None
+        return max((p for p in peers(w) if p["ips"]), key=lambda p: p["ips"], default=None)
 
     for w, factor in (("W1", 1.5), ("W3", 1.0)):
         f, o = fastest(w), ours(w, "def")
-        if o or f:
-            target(f"{w} vs fastest peer", o and o["ips"],
-                   f and f"{f['tool']} ({f['threads']})", f and f["ips"], factor)
-    if od1 or lim:
-        target("W1 vs libjpeg-turbo limit", od1 and od1["ips"],
-               f"djpeg-scale+cjpeg × {fmt(cores)} cores", lim and lim["ips"] and cores and lim["ips"] * cores, 0.75)
+        if o:
+            target(f"{w} vs the fastest peer", o["ips"], f and f"{f['tool']} ({f['threads']})" or "a peer",
+                   f and f["ips"], factor)
+    if od1:
+        target("W1 vs the libjpeg-turbo limit", od1["ips"], f"djpeg-scale+cjpeg × {fmt(cores)} cores", limit, 0.75)
     o2 = ours("W2", "def")
-    gm = max((p for p in peers("W2") if p["tool"] == "gm-mogrify" and p["ips"]),
-             key=lambda p: p["ips"], default=None)
-    pil = next((p for p in peers("W2") if p["tool"] == "pil"), None)
-    if o2 or gm or pil:
-        target("W2 vs gm-mogrify", o2 and o2["ips"], gm and f"gm-mogrify ({gm['threads']}, best)", gm and gm["ips"], 3)
-        target("W2 vs Pillow", o2 and o2["ips"], "pil", pil and pil["ips"], 1.5)
-    if mem:
-        j2 = mem.get(OURS + "-jobs2")
+    if o2:
+        gm = max((p for p in peers("W2") if p["tool"] == "gm-mogrify" and p["ips"]), key=lambda p: p["ips"],
+                 default=None)
+        pil = next((p for p in peers("W2") if p["tool"] == "pil" and p["ips"]), None)
+        target("W2 vs gm-mogrify", o2["ips"], gm and f"gm-mogrify ({gm['threads']}, best)" or "gm-mogrify",
+               gm and gm["ips"], 3)
+        target("W2 vs Pillow", o2["ips"], "pil", pil and pil["ips"], 1.5)
+    if OURS + "-jobs2" in mem:
+        j2 = mem[OURS + "-jobs2"]
         target("W1 peak memory, --jobs 2, vs vipsthumbnail", j2, "vipsthumbnail", mem.get("vipsthumbnail"),
                1, "MB", at_most=True)
-        target("W1 peak memory, --jobs 2, vs pil-thumbnail", j2, "pil-thumbnail", mem.get("pil-thumbnail"),
-               1.5, "MB", at_most=True)
-        if mem.get("pil-full"):
-            targets.append(("(for reference) vs pil-full", f"{fmt(j2)} MB = {fmt(ratio(j2, mem['pil-full']))} × "
-                            f"pil-full ({fmt(mem['pil-full'])} MB)", "-", "-"))
+        target("W1 peak memory, --jobs 2, vs Pillow (pil-thumbnail)", j2, "pil-thumbnail",
+               mem.get("pil-thumbnail"), 1.5, "MB", at_most=True)
+        if j2 and mem.get("pil-full"):
+            targets.append(("(for reference) vs Pillow without draft", f"{fmt(j2)} MB = "
+                            f"{fmt(ratio(j2, mem['pil-full']))} × pil-full ({fmt(mem['pil-full'])} MB)", "-", "-"))
     if len(dbl) == 2:
         t1, t2 = num(dbl[0]["median_s"]), num(dbl[1]["median_s"])
         m1, m2 = num(dbl[0]["max_rss_MB"]), num(dbl[1]["max_rss_MB"])
         tr, mr = ratio(t2, t1), ratio(m2, m1)
         targets.append(("Doubled corpus: time", f"{fmt(t2)} s / {fmt(t1)} s = {fmt(tr)}", "2 ± 10 %",
-                        verdict(tr and 1.8 <= tr <= 2.2)))
+                        verdict(None if tr is None else 1.8 <= tr <= 2.2)))
         targets.append(("Doubled corpus: peak memory", f"{fmt(m2)} MB / {fmt(m1)} MB = {fmt(mr)}", "1 ± 10 %",
-                        verdict(mr and 0.9 <= mr <= 1.1)))
-    if targets:
-        out += ["", "Targets (ours = default jobs):", "", "| target | measured | want | result |", "|---|---|---|---|"]
-        out += [f"| {a} | {b} | {c} | {d} |" for a, b, c, d in targets]
+                        verdict(None if mr is None else 0.9 <= mr <= 1.1)))
+    section("Targets (ours = default jobs):", "| target | measured | want | result |",
+            [f"| {a} | {b} | {c} | {d} |" for a, b, c, d in targets])
 
-    out += ["", "Checks of our outputs (last run of each row):", ""]
-    out += [f"- {line}" for line in checks(rows, work, corpus, n)]
+    lines = checks(rows, work, corpus, n)
+    if lines:
+        out += ["", "Checks of our outputs (the last run of each row):", ""] + [f"- {x}" for x in lines]
     print("\n".join(out))
 
 
@@ -214,7 +218,8 @@ def checks(rows, work, corpus, n):
                 line += "; WRONG: " + ", ".join(bad[:5]) + (" ..." if len(bad) > 5 else "")
         lines.append(line)
     d1, d2 = os.path.join(work, f"W1-{OURS}-def"), os.path.join(work, f"W2-{OURS}-def")
-    if os.path.isdir(d1) and os.path.isdir(d2):
+    ran = {(r["workload"], r["threads"]) for r in rows if r["tool"] == OURS and r["median_s"] != "FAILED"}
+    if {("W1", "def"), ("W2", "def")} <= ran and os.path.isdir(d1) and os.path.isdir(d2):
         names = sorted(set(os.listdir(d1)) & set(os.listdir(d2)))
         marked = 0
         for f in names:
