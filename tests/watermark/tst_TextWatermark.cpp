@@ -408,8 +408,8 @@ void TestTextWatermark::StampsARealPhoto() {
 void TestTextWatermark::SamePicturesFromSeveralThreadsAtOnce() {
   // A batch run works on several pictures at once, one per worker thread: decoding with DCT
   // scaling, resampling on the worker's own thread, the text watermark (fonts, the mask and
-  // blend, the EXIF macros) and encoding. Every worker must produce exactly the bytes that the
-  // same work gives on its own.
+  // blend, the EXIF macros) and encoding (JPEG and PNG). Every worker must produce exactly the
+  // bytes that the same work gives on its own.
   struct Job {
     QString Path;
     QString Text;
@@ -437,7 +437,9 @@ void TestTextWatermark::SamePicturesFromSeveralThreadsAtOnce() {
     ResamplePicture(picture, job.Size.width(), job.Size.height(), ResampleFilter::Lanczos3);
     AddTextWatermark(picture, job.Text, 60, job.Angle, job.Position, WatermarkFont(), job.Path);
     picture.Params.JpegQuality = 80;
-    return EncodePicture(picture, QStringLiteral(".jpg"));
+    picture.Params.PngLevel = 1;
+    return EncodePicture(picture, QStringLiteral(".jpg")) +
+           EncodePicture(picture, QStringLiteral(".png"));
   };
 
   QList<QByteArray> expected;
