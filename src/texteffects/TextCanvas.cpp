@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QMutex>
 #include <QPainter>
 #include <QPalette>
 #include <QTransform>
@@ -127,8 +128,15 @@ QRgb ColorToRgb(TColor color) {
   const int index = static_cast<int>(static_cast<std::uint32_t>(color) & 0xFF);
   const int role = PaletteRoleFor(index);
   if (role >= 0 && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {
-    const QColor c =
-        QGuiApplication::palette().color(QPalette::Active, static_cast<QPalette::ColorRole>(role));
+    // Workers that draw several pictures at once may ask together; the application may make
+    // its palette on the first request, so the requests go one at a time.
+    static QMutex paletteMutex;
+    QColor c;
+    {
+      const QMutexLocker lock(&paletteMutex);
+      c = QGuiApplication::palette().color(QPalette::Active,
+                                           static_cast<QPalette::ColorRole>(role));
+    }
     return qRgb(c.red(), c.green(), c.blue());
   }
   if (index < static_cast<int>(kSystemColorDefaults.size())) return kSystemColorDefaults[index];

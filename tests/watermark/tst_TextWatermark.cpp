@@ -416,6 +416,7 @@ void TestTextWatermark::SamePicturesFromSeveralThreadsAtOnce() {
     int Angle;
     int Position;
     QSize Size;
+    int Color = WatermarkFont().Color;
   };
   const QString examples = SourceDir() + QStringLiteral("/examples/");
   const QList<Job> jobs = {
@@ -424,7 +425,7 @@ void TestTextWatermark::SamePicturesFromSeveralThreadsAtOnce() {
       {examples + QStringLiteral("Storm.jpg"), QStringLiteral("Your Watermarking"), -45, 1,
        QSize(400, 300)},
       {examples + QStringLiteral("YellowFlower.jpg"), QStringLiteral("{$EC}Quillomar"), 0, 7,
-       QSize(250, 250)},
+       QSize(250, 250), static_cast<int>(kSystemColorWindowText)},
   };
   const auto work = [](const Job& job) {
     const QByteArray file = ReadAll(job.Path);
@@ -435,7 +436,9 @@ void TestTextWatermark::SamePicturesFromSeveralThreadsAtOnce() {
     Picture picture = ReadPictureFromMemory(data, QStringLiteral("jpg"), options);
     SetResampleThreadsForThisThread(1);
     ResamplePicture(picture, job.Size.width(), job.Size.height(), ResampleFilter::Lanczos3);
-    AddTextWatermark(picture, job.Text, 60, job.Angle, job.Position, WatermarkFont(), job.Path);
+    WatermarkFont font;
+    font.Color = job.Color;
+    AddTextWatermark(picture, job.Text, 60, job.Angle, job.Position, font, job.Path);
     picture.Params.JpegQuality = 80;
     picture.Params.PngLevel = 1;
     return EncodePicture(picture, QStringLiteral(".jpg")) +
