@@ -21,7 +21,10 @@
 //   font.TextOut(x, y, text);
 //
 // The work of a draw is proportional to the text's box, never to the picture. Everything needs
-// a QGuiApplication (fonts); all objects are for one thread at a time.
+// a QGuiApplication (fonts); all objects are for one thread at a time, and several threads may
+// draw at once, each with its own objects. Each thread keeps its last text measurement and its
+// last rendered coverage mask, so that stamping the same text in the same font picture after
+// picture draws the glyphs once.
 
 // Holds the surface, the mask and the blend, and measures text.
 class TIAFont {
