@@ -20,6 +20,7 @@
 #include "settings/SettingsFiles.h"
 #include "util/AppDir.h"
 #include "util/Errors.h"
+#include "util/MemoryTuning.h"
 #include "util/PathText.h"
 
 namespace {
@@ -79,6 +80,7 @@ void UsePrivateRuntimeDir() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  ReturnFreedMemoryPromptly();
   // The text engine draws with QPainter, which needs a GUI application object; the
   // offscreen platform keeps the command line independent of a display.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,8 +1,10 @@
 #include <QApplication>
 
 #include "app/uMain.h"
+#include "util/MemoryTuning.h"
 
 int main(int argc, char* argv[]) {
+  ReturnFreedMemoryPromptly();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillomar"));
   QApplication::setApplicationVersion(QStringLiteral(QUILLOMAR_VERSION));
