@@ -57,7 +57,8 @@ void FinishPictureWork(PictureWork& work) {
       work.Out.Encoded =
           EncodeOutputPicture(work.Out.Working, work.EncoderPath(), work.EncoderFileType());
     } catch (...) {
-      work.Out.EncodeError = std::current_exception();
+      // Left without bytes: the commit encodes the picture again, to report the error with the
+      // output's own path.
     }
   }
   work.Out.Reached = PictureWork::Stage::Finished;

@@ -55,7 +55,6 @@ struct PictureWork {
     std::exception_ptr WorkError;  // an error of the colour depth or encoder options
     bool ColorsChanged = false;    // the colour depth changed the pixels
     QByteArray Encoded;            // the picture encoded for the proposed output path
-    std::exception_ptr EncodeError;
   };
   Results Out;
 
