@@ -158,6 +158,27 @@ struct Plane {
   qsizetype Stride;
 };
 
+// One output pixel of two 24-bit rows at once: n taps from p and q with the same weights.
+inline void HorizontalPixelPair(const uint8_t* p, const uint8_t* q, const int32_t* weights, int n,
+                                uint8_t* out0, uint8_t* out1) {
+  int32_t a0 = kHalf, a1 = kHalf, a2 = kHalf, b0 = kHalf, b1 = kHalf, b2 = kHalf;
+  for (int t = 0; t < n; ++t, p += 3, q += 3) {
+    const int32_t k = weights[t];
+    a0 += p[0] * k;
+    a1 += p[1] * k;
+    a2 += p[2] * k;
+    b0 += q[0] * k;
+    b1 += q[1] * k;
+    b2 += q[2] * k;
+  }
+  out0[0] = ClipToByte(a0);
+  out0[1] = ClipToByte(a1);
+  out0[2] = ClipToByte(a2);
+  out1[0] = ClipToByte(b0);
+  out1[1] = ClipToByte(b1);
+  out1[2] = ClipToByte(b2);
+}
+
 #ifdef QUILLOMAR_RESAMPLE_AVX2
 
 // Horizontal pass of 24-bit rows, two rows at a time, for the output pixels whose taps are
@@ -205,22 +226,7 @@ __attribute__((target("avx2"))) void HorizontalPairsAvx2(ConstPlane src, Plane d
         out1[1] = uint8_t(packed >> 40);
         out1[2] = uint8_t(packed >> 48);
       } else {
-        int32_t a0 = kHalf, a1 = kHalf, a2 = kHalf, b0 = kHalf, b1 = kHalf, b2 = kHalf;
-        for (int t = 0; t < n; ++t, p += 3, q += 3) {
-          const int32_t k = weights[t];
-          a0 += p[0] * k;
-          a1 += p[1] * k;
-          a2 += p[2] * k;
-          b0 += q[0] * k;
-          b1 += q[1] * k;
-          b2 += q[2] * k;
-        }
-        out0[0] = ClipToByte(a0);
-        out0[1] = ClipToByte(a1);
-        out0[2] = ClipToByte(a2);
-        out1[0] = ClipToByte(b0);
-        out1[1] = ClipToByte(b1);
-        out1[2] = ClipToByte(b2);
+        HorizontalPixelPair(p, q, weights, n, out0, out1);
       }
     }
   }
@@ -292,23 +298,7 @@ void HorizontalRows(ConstPlane src, Plane dst, int rowFrom, int rowTo, int inWid
         const qsizetype first = qsizetype(plan.First[size_t(x)]) * 3;
         const uint8_t* p = in0 + first;
         const uint8_t* q = in1 + first;
-        const int n = plan.Count[size_t(x)];
-        int32_t a0 = kHalf, a1 = kHalf, a2 = kHalf, b0 = kHalf, b1 = kHalf, b2 = kHalf;
-        for (int t = 0; t < n; ++t, p += 3, q += 3) {
-          const int32_t k = weights[t];
-          a0 += p[0] * k;
-          a1 += p[1] * k;
-          a2 += p[2] * k;
-          b0 += q[0] * k;
-          b1 += q[1] * k;
-          b2 += q[2] * k;
-        }
-        out0[0] = ClipToByte(a0);
-        out0[1] = ClipToByte(a1);
-        out0[2] = ClipToByte(a2);
-        out1[0] = ClipToByte(b0);
-        out1[1] = ClipToByte(b1);
-        out1[2] = ClipToByte(b2);
+        HorizontalPixelPair(p, q, weights, plan.Count[size_t(x)], out0, out1);
       }
     }
   }

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <limits>
 #ifdef Q_OS_WIN
 #include <io.h>
 #define dup _dup
@@ -121,17 +122,35 @@ QImage DecodeWithPillow(const QString& path, QString* error) {
   return image;
 }
 
-int MaxChannelDifference(const QImage& a, const QImage& b) {
-  if (a.isNull() || b.isNull() || a.size() != b.size()) return -1;
+namespace {
+
+// Calls f with the absolute difference of every colour channel of two pictures of one size.
+template <typename F>
+bool ForEachChannelDifference(const QImage& a, const QImage& b, F&& f) {
+  if (a.isNull() || b.isNull() || a.size() != b.size()) return false;
   const QImage ra = a.convertToFormat(QImage::Format_RGB888);
   const QImage rb = b.convertToFormat(QImage::Format_RGB888);
-  int worst = 0;
   for (int y = 0; y < ra.height(); ++y) {
     const uchar* pa = ra.constScanLine(y);
     const uchar* pb = rb.constScanLine(y);
-    for (int x = 0; x < ra.width() * 3; ++x) worst = std::max(worst, std::abs(pa[x] - pb[x]));
+    for (int x = 0; x < ra.width() * 3; ++x) f(std::abs(pa[x] - pb[x]));
   }
-  return worst;
+  return true;
+}
+
+}  // namespace
+
+int MaxChannelDifference(const QImage& a, const QImage& b) {
+  int worst = 0;
+  const bool same = ForEachChannelDifference(a, b, [&](int d) { worst = std::max(worst, d); });
+  return same ? worst : -1;
+}
+
+double MeanChannelDifference(const QImage& a, const QImage& b) {
+  double sum = 0;
+  if (!ForEachChannelDifference(a, b, [&](int d) { sum += d; }))
+    return std::numeric_limits<double>::infinity();
+  return sum / (double(a.width()) * a.height() * 3);
 }
 
 QImage MakeTestPicture(int width, int height) {

@@ -50,6 +50,10 @@ QImage DecodeWithPillow(const QString& path, QString* error = nullptr);
 // their sizes differ or either is null.
 int MaxChannelDifference(const QImage& a, const QImage& b);
 
+// Mean absolute difference of the colour channels of two pictures, compared as RGB; infinity
+// when their sizes differ or either is null, so that no limit accepts it.
+double MeanChannelDifference(const QImage& a, const QImage& b);
+
 // A deterministic photo-like test picture (smooth gradients with fine detail) in
 // Format_BGR888.
 QImage MakeTestPicture(int width, int height);

@@ -1,7 +1,6 @@
 // The JPEG codec, cross-checked against Pillow (its own libjpeg build) on files Pillow writes and
 // on files we write.
 
-
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
@@ -87,18 +86,6 @@ const Codec& JpegCodec() {
   const Codec* codec = CodecRegistry::Instance().ForExtension(QStringLiteral("jpg"));
   if (!codec) qFatal("no JPEG codec registered");
   return *codec;
-}
-
-// Mean difference of one colour channel between two pictures of the same size.
-double MeanChannelDifference(const QImage& a, const QImage& b) {
-  const QImage ra = a.convertToFormat(QImage::Format_RGB888);
-  const QImage rb = b.convertToFormat(QImage::Format_RGB888);
-  if (ra.size() != rb.size() || ra.isNull()) return 1e9;
-  double sum = 0;
-  for (int y = 0; y < ra.height(); ++y)
-    for (int x = 0; x < ra.width() * 3; ++x)
-      sum += std::abs(ra.constScanLine(y)[x] - rb.constScanLine(y)[x]);
-  return sum / (double(ra.width()) * ra.height() * 3);
 }
 
 // Pillow's DCT-scaled decode (draft mode) of a JPEG to width x height, as RGB.

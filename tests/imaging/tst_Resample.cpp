@@ -180,14 +180,6 @@ PillowPair PillowResize(const QString& photo, QRect crop, QSize size, const char
   return pair;
 }
 
-double MeanChannelDifference(const QImage& a, const QImage& b) {
-  double sum = 0;
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width() * 3; ++x)
-      sum += std::abs(a.constScanLine(y)[x] - b.constScanLine(y)[x]);
-  return sum / (double(a.width()) * a.height() * 3);
-}
-
 // A picture that is its own mirror image left-right and top-bottom, with fine detail, so that
 // any shift of the sampling grid breaks the symmetry.
 QImage MakeSymmetricPicture(int width, int height) {

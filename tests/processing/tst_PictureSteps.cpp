@@ -23,19 +23,6 @@ JobSettings FitJob() {
   return job;
 }
 
-// Mean of the absolute channel differences of two pictures of one size.
-double MeanDifference(const QImage& a, const QImage& b) {
-  const QImage x = a.convertToFormat(QImage::Format_RGB888);
-  const QImage y = b.convertToFormat(QImage::Format_RGB888);
-  double sum = 0;
-  for (int row = 0; row < x.height(); ++row) {
-    const uchar* p = x.constScanLine(row);
-    const uchar* q = y.constScanLine(row);
-    for (int i = 0; i < x.width() * 3; ++i) sum += std::abs(int(p[i]) - int(q[i]));
-  }
-  return sum / (double(x.width()) * x.height() * 3);
-}
-
 }  // namespace
 
 // Shrink-on-load: a JPEG that the resize will reduce is decoded reduced, and the result has the
@@ -116,7 +103,7 @@ class TestPictureSteps : public QObject {
     QCOMPARE(reduced.Image.size(), FillSize(stored.width(), stored.height(), 640, 480, 3));
     QCOMPARE(reduced.Image.size(), whole.Image.size());
     // The DCT's own reduction is a box average, Lanczos3 a sharper one: close, not equal.
-    const double mean = MeanDifference(reduced.Image, whole.Image);
+    const double mean = MeanChannelDifference(reduced.Image, whole.Image);
     QVERIFY2(mean < 2.0, qPrintable(QString::number(mean)));
   }
 
