@@ -188,3 +188,18 @@ QImage MakeFewColours(int width, int height, const QList<QRgb>& colours) {
     for (int x = 0; x < width; ++x) image.setPixel(x, y, colours[(x / 4 + y) % colours.size()]);
   return image;
 }
+
+Picture SolidPicture(int width, int height, QColor color) {
+  Picture picture;
+  picture.Image = QImage(width, height, QImage::Format_BGR888);
+  picture.Image.fill(color);
+  return picture;
+}
+
+QRect ChangedRect(const QImage& before, const QImage& after) {
+  QRect rect;
+  for (int y = 0; y < before.height(); ++y)
+    for (int x = 0; x < before.width(); ++x)
+      if (before.pixel(x, y) != after.pixel(x, y)) rect |= QRect(x, y, 1, 1);
+  return rect;
+}

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -64,3 +66,10 @@ QImage MakeIndexed(int width, int height, int colours);
 
 // A Format_BGR888 picture made of the given colours only, in a diagonal pattern.
 QImage MakeFewColours(int width, int height, const QList<QRgb>& colours);
+
+// A uniform 24-bit picture.
+Picture SolidPicture(int width, int height, QColor color);
+
+// The smallest rectangle holding every pixel where two pictures of one size differ; empty when
+// they are the same.
+QRect ChangedRect(const QImage& before, const QImage& after);

@@ -5,27 +5,6 @@
 #include "texteffects/TextCanvas.h"
 #include "watermark/Watermark.h"
 
-namespace {
-
-// A uniform 24-bit picture.
-Picture SolidPicture(int width, int height, QColor color) {
-  Picture picture;
-  picture.Image = QImage(width, height, QImage::Format_BGR888);
-  picture.Image.fill(color);
-  return picture;
-}
-
-// The smallest rectangle holding every pixel where the two pictures differ.
-QRect ChangedRect(const QImage& before, const QImage& after) {
-  QRect rect;
-  for (int y = 0; y < before.height(); ++y)
-    for (int x = 0; x < before.width(); ++x)
-      if (before.pixel(x, y) != after.pixel(x, y)) rect |= QRect(x, y, 1, 1);
-  return rect;
-}
-
-}  // namespace
-
 class TestImageWatermark : public QObject {
   Q_OBJECT
 

@@ -12,25 +12,6 @@
 
 namespace {
 
-Picture SolidPicture(int width, int height, QColor color) {
-  Picture picture;
-  picture.Image = QImage(width, height, QImage::Format_BGR888);
-  picture.Image.fill(color);
-  return picture;
-}
-
-// The smallest rectangle holding every pixel where the two pictures differ.
-QRect ChangedRect(const QImage& before, const QImage& after) {
-  QRect rect;
-  for (int y = 0; y < before.height(); ++y) {
-    const uchar* a = before.constScanLine(y);
-    const uchar* b = after.constScanLine(y);
-    for (int x = 0; x < before.width(); ++x)
-      if (memcmp(a + 3 * x, b + 3 * x, 3) != 0) rect |= QRect(x, y, 1, 1);
-  }
-  return rect;
-}
-
 // Macro values whose texts are easy to tell apart.
 WatermarkMacroValues MarkedValues() {
   WatermarkMacroValues v;
