@@ -347,19 +347,15 @@ bool BatchRunner::Readable(const QString& path) {
   return false;
 }
 
-// The output extension for a source: its own when the output keeps the source's format,
-// otherwise the output format's, in the letter case "ChangeCase" asks for.
-QString OutputExtensionFor(const QString& path, int sourceType, int targetType,
-                           const QString& outputExtension, int changeCase) {
+// The output file name for a source: name with the source's own extension when the output
+// keeps the source's format, otherwise the output format's, in the letter case "ChangeCase"
+// asks for. The name cannot lead out of the destination folder.
+QString OutputFileName(const QString& name, const QString& path, int sourceType, int targetType,
+                       const QString& outputExtension, int changeCase) {
   QString extension = sourceType == targetType ? ExtensionOf(path) : outputExtension;
-  switch (changeCase) {
-    case 0:
-      return extension.toUpper();
-    case 1:
-      return extension.toLower();
-    default:
-      return extension;
-  }
+  if (changeCase == 0) extension = extension.toUpper();
+  if (changeCase == 1) extension = extension.toLower();
+  return SafeFileName(ChangeExtension(name, extension));
 }
 
 std::function<QString(int)> BatchRunner::ProposedPathFunction(const QString& path,
@@ -368,9 +364,8 @@ std::function<QString(int)> BatchRunner::ProposedPathFunction(const QString& pat
   const QString folder = OutputFolder + RelativeSubfolder(Job.SourceFolder, path);
   return [folder, path, target = TargetType, extension = OutputExtension0,
           changeCase = settings.Int(JobField::ChangeCase)](int sourceType) {
-    return folder + SafeFileName(ChangeExtension(
-                        FileNameOf(path),
-                        OutputExtensionFor(path, sourceType, target, extension, changeCase)));
+    return folder +
+           OutputFileName(FileNameOf(path), path, sourceType, target, extension, changeCase);
   };
 }
 
@@ -381,10 +376,9 @@ QString BatchRunner::OutputPathFor(const QString& path, const QString& relative,
     name = MakeNewName(settings.Text(JobField::RnMask), name, settings.Int(JobField::StartNo));
     Host.AdvanceStartNo();
   }
-  const QString extension = OutputExtensionFor(path, sourceType, TargetType, OutputExtension0,
-                                               Host.Settings().Int(JobField::ChangeCase));
-  // A name from the template or the source cannot lead out of the destination folder.
-  return OutputFolder + relative + SafeFileName(ChangeExtension(name, extension));
+  return OutputFolder + relative +
+         OutputFileName(name, path, sourceType, TargetType, OutputExtension0,
+                        settings.Int(JobField::ChangeCase));
 }
 
 BatchRunner::Confirmed BatchRunner::ConfirmReplace(const QString& path, const QString& relative,

@@ -164,23 +164,30 @@ void SetEncoderOptions(Picture& picture, int targetFileType, const JobSettings& 
   }
 }
 
+namespace {
+
+// Whether the path's extension chooses the encoder: no file type is given, or the extension
+// names that very file type.
+bool ExtensionChoosesFormat(const QString& path, int fileType) {
+  if (fileType == PictureFileType::Unknown) return true;
+  const Codec* byExtension = CodecRegistry::Instance().ForExtension(QFileInfo(path).suffix());
+  return byExtension && byExtension->FileType() == fileType;
+}
+
+}  // namespace
+
 void WriteOutputPicture(const Picture& picture, const QString& path, int fileType) {
-  const CodecRegistry& registry = CodecRegistry::Instance();
-  const Codec* byExtension = registry.ForExtension(QFileInfo(path).suffix());
-  if (fileType == PictureFileType::Unknown ||
-      (byExtension && byExtension->FileType() == fileType)) {
+  if (ExtensionChoosesFormat(path, fileType))
     WritePicture(picture, path);
-    return;
-  }
-  WriteEncodedPicture(EncodeOutputPicture(picture, path, fileType), path);
+  else
+    WriteEncodedPicture(EncodeOutputPicture(picture, path, fileType), path);
 }
 
 QByteArray EncodeOutputPicture(const Picture& picture, const QString& path, int fileType) {
   const CodecRegistry& registry = CodecRegistry::Instance();
-  const QString suffix = QFileInfo(path).suffix();
-  const Codec* byExtension = registry.ForExtension(suffix);
-  if (fileType == PictureFileType::Unknown ||
-      (byExtension && byExtension->FileType() == fileType)) {
+  if (ExtensionChoosesFormat(path, fileType)) {
+    const QString suffix = QFileInfo(path).suffix();
+    const Codec* byExtension = registry.ForExtension(suffix);
     if (!byExtension || !byExtension->CanWrite())
       throw PictureError(
           QStringLiteral("Cannot write %1: .%2 files cannot be written.").arg(path, suffix));

@@ -40,9 +40,9 @@ int ShrinkOnLoadDenominator(const HeaderFacts& facts, const JobSettings& setting
   const int width = settings.Int(JobField::RsWidth);
   const int height = settings.Int(JobField::RsHeight);
   if (width < 2 || height < 2) return 1;
-  int type = settings.Int(JobField::RsType);
-  if (type < 0) type = 3;
-  const QSize target = FillSize(facts.Width, facts.Height, width, height, type);
+  // FillSize counts an unselected type (-1) as 3, as the resize does.
+  const QSize target =
+      FillSize(facts.Width, facts.Height, width, height, settings.Int(JobField::RsType));
   // A reduced decode of a w-pixel line has ceil(w / k) pixels.
   for (const int k : {8, 4, 2}) {
     if ((facts.Width + k - 1) / k >= target.width() &&
